@@ -1,0 +1,47 @@
+# Adds every immediate sub-folder of the current source folder that has a
+# CMakeLists.txt, in the order given, then any others alphabetically. Subsystems
+# come and go without editing a central list.
+function(liveupdate_add_subdirs)
+  set(_done "")
+  foreach(_dir IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/CMakeLists.txt)
+      add_subdirectory(${_dir})
+      list(APPEND _done ${_dir})
+    endif()
+  endforeach()
+  file(GLOB _children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _children)
+  foreach(_dir IN LISTS _children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}
+       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/CMakeLists.txt
+       AND NOT _dir IN_LIST _done)
+      add_subdirectory(${_dir})
+    endif()
+  endforeach()
+endfunction()
+
+# liveupdate_test(NAME <target> SOURCES ... LIBS ... LABELS ...)
+# Builds a GoogleTest executable and registers each of its tests with ctest under
+# the given labels (unit, integration, gui, threading).
+include(GoogleTest)
+find_package(GTest REQUIRED)
+function(liveupdate_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest GTest::gtest_main Threads::Threads)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# liveupdate_fuzzer(NAME <target> SOURCES ... LIBS ...)
+function(liveupdate_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+endfunction()
