@@ -1,0 +1,95 @@
+#include "platform/Threads.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "platform/detail/WaitEngine.h"
+
+namespace platform {
+
+namespace {
+std::atomic<std::uint32_t> gNextThreadId{1};
+thread_local std::uint32_t tThreadId = 0;
+
+std::uint32_t AllocateThreadId() { return gNextThreadId.fetch_add(1); }
+
+int NiceFor(ThreadPriority p) {
+  switch (p) {
+    case ThreadPriority::Lower: return 5;
+    case ThreadPriority::Higher: return -5;
+    default: return 0;
+  }
+}
+}  // namespace
+
+std::uint32_t CurrentThreadId() {
+  if (tThreadId == 0) tThreadId = AllocateThreadId();
+  return tThreadId;
+}
+
+bool ThreadHandleObject::Finished() const {
+  std::lock_guard lock(WaitLock());
+  return finished_;
+}
+
+void ThreadHandleObject::MarkFinished() {
+  std::lock_guard lock(WaitLock());
+  finished_ = true;
+  detail::WaitEngine::Notify(*this);
+}
+
+Thread::Thread(bool createSuspended)
+    : id_(AllocateThreadId()), handle_(std::make_shared<ThreadHandleObject>()) {
+  if (!createSuspended) Start();
+}
+
+Thread::~Thread() {
+  if (started_ && !FreeOnTerminate() && !Finished()) {
+    Terminate();
+    WaitFor();
+  }
+}
+
+void Thread::Start() {
+  if (started_) return;
+  started_ = true;
+  std::thread(&Thread::Run, this, handle_).detach();
+}
+
+void Thread::Run(Thread* self, std::shared_ptr<ThreadHandleObject> handle) {
+  tThreadId = self->id_;
+  self->nativeTid_.store(static_cast<int>(::syscall(SYS_gettid)));
+  self->ApplyPriority();
+  try {
+    self->Execute();
+  } catch (...) {
+    self->fatalException_ = std::current_exception();
+  }
+  // After this point the object may be gone: only the handle is used.
+  if (self->FreeOnTerminate()) delete self;
+  handle->MarkFinished();
+}
+
+void Thread::SetPriority(ThreadPriority value) {
+  priority_.store(value);
+  if (nativeTid_.load() != 0 && !Finished()) ApplyPriority();
+}
+
+void Thread::ApplyPriority() {
+  int tid = nativeTid_.load();
+  if (tid == 0) return;
+  // Relative to the process's own niceness; raising may be refused without
+  // privileges, which is ignored as documented.
+  static const int base = getpriority(PRIO_PROCESS, 0);
+  setpriority(PRIO_PROCESS, static_cast<id_t>(tid), base + NiceFor(priority_.load()));
+}
+
+int Thread::WaitFor() {
+  WaitForSingleObject(handle_, kInfinite);
+  return returnValue_;
+}
+
+}  // namespace platform

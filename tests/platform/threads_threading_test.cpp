@@ -1,0 +1,163 @@
+// Threads, events and waits with real threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/Counter.h"
+#include "platform/Threads.h"
+#include "platform/Waits.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+class FlagThread : public Thread {
+ public:
+  FlagThread(bool suspended, std::atomic<bool>* destroyed, std::atomic<std::uint32_t>* seenId)
+      : Thread(suspended), destroyed_(destroyed), seenId_(seenId) {}
+  ~FlagThread() override {
+    if (destroyed_) *destroyed_ = true;
+  }
+
+ protected:
+  void Execute() override {
+    if (seenId_) *seenId_ = CurrentThreadId();
+    while (!Terminated() && hold_) std::this_thread::sleep_for(1ms);
+    SetReturnValue(17);
+  }
+
+ public:
+  std::atomic<bool> hold_{false};
+
+ private:
+  std::atomic<bool>* destroyed_;
+  std::atomic<std::uint32_t>* seenId_;
+};
+
+TEST(Threads, SuspendedThreadRunsOnlyAfterStartUnderItsOwnId) {
+  std::atomic<std::uint32_t> seen{0};
+  FlagThread t(true, nullptr, &seen);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(seen, 0u);
+  EXPECT_FALSE(t.Started());
+  t.Start();
+  EXPECT_EQ(t.WaitFor(), 17);
+  EXPECT_EQ(seen, t.ThreadID());
+  EXPECT_NE(t.ThreadID(), CurrentThreadId());
+}
+
+TEST(Threads, TerminateSetsTheFlagTheThreadWatches) {
+  FlagThread t(true, nullptr, nullptr);
+  t.hold_ = true;
+  t.Start();
+  EXPECT_EQ(WaitForSingleObject(t.ThreadHandle(), 100), kWaitTimeout);
+  t.Terminate();
+  EXPECT_TRUE(t.Terminated());
+  EXPECT_EQ(WaitForSingleObject(t.ThreadHandle(), 5000), kWaitObject0);
+}
+
+TEST(Threads, DuplicatedHandleSurvivesAThreadThatFreesItself) {
+  std::atomic<bool> destroyed{false};
+  auto* t = new FlagThread(true, &destroyed, nullptr);
+  t->SetFreeOnTerminate(true);
+  Handle handle = t->ThreadHandle();
+  t->Start();
+  ASSERT_EQ(WaitForSingleObject(handle, 5000), kWaitObject0);
+  EXPECT_TRUE(destroyed) << "the handle was signalled before the object was freed";
+}
+
+TEST(Threads, PriorityChangesAreKeptEvenWhenRefused) {
+  FlagThread t(true, nullptr, nullptr);
+  t.SetPriority(ThreadPriority::Lower);
+  EXPECT_EQ(t.Priority(), ThreadPriority::Lower);
+  t.Start();
+  t.SetPriority(ThreadPriority::Higher);
+  t.WaitFor();
+  EXPECT_EQ(t.Priority(), ThreadPriority::Higher);
+}
+
+TEST(Threads, AnExceptionEscapingExecuteIsKept) {
+  struct Failing : Thread {
+    Failing() : Thread(true) {}
+    void Execute() override { throw std::runtime_error("boom"); }
+  } t;
+  t.Start();
+  t.WaitFor();
+  ASSERT_TRUE(t.FatalException());
+  EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::runtime_error);
+}
+
+TEST(Events, AutoResetReleasesOneWaiterPerSet) {
+  auto e = CreateEvent(false, false);
+  std::atomic<int> woken{0};
+  std::thread a([&] { if (WaitForSingleObject(e, 2000) == kWaitObject0) ++woken; });
+  std::thread b([&] { if (WaitForSingleObject(e, 2000) == kWaitObject0) ++woken; });
+  std::this_thread::sleep_for(50ms);
+  e->Set();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(woken, 1);
+  e->Set();
+  a.join();
+  b.join();
+  EXPECT_EQ(woken, 2);
+  EXPECT_FALSE(e->IsSet());
+}
+
+TEST(Events, ManualResetReleasesEveryWaiterAndStaysSet) {
+  auto e = CreateEvent(true, false);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i) {
+    waiters.emplace_back([&] { if (WaitForSingleObject(e, 2000) == kWaitObject0) ++woken; });
+  }
+  std::this_thread::sleep_for(50ms);
+  e->Set();
+  for (auto& w : waiters) w.join();
+  EXPECT_EQ(woken, 4);
+  EXPECT_TRUE(e->IsSet());
+  e->Reset();
+  EXPECT_EQ(WaitForSingleObject(e, 0), kWaitTimeout);
+}
+
+TEST(Waits, AnyReturnsTheIndexAndAllNeedsEveryObject) {
+  auto a = CreateEvent(true, false), b = CreateEvent(true, false);
+  std::thread setter([&] {
+    std::this_thread::sleep_for(50ms);
+    b->Set();
+  });
+  EXPECT_EQ(WaitForMultipleObjects({a, b}, false, 2000), kWaitObject0 + 1);
+  setter.join();
+  EXPECT_EQ(WaitForMultipleObjects({a, b}, true, 50), kWaitTimeout);
+  EXPECT_EQ(GetLastError(), kWaitTimeout);
+  a->Set();
+  EXPECT_EQ(WaitForMultipleObjects({a, b}, true, 50), kWaitObject0);
+}
+
+TEST(Waits, BadArgumentsFail) {
+  EXPECT_EQ(WaitForMultipleObjects({}, false, 0), kWaitFailed);
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_EQ(WaitForSingleObject(nullptr, 0), kWaitFailed);
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+}
+
+TEST(Counter, IsMonotonicWithAPositiveFrequency) {
+  std::int64_t f = 0, a = 0, b = 0;
+  ASSERT_TRUE(QueryPerformanceFrequency(f));
+  EXPECT_GT(f, 0);
+  QueryPerformanceCounter(a);
+  Sleep(5);
+  QueryPerformanceCounter(b);
+  EXPECT_GE(b - a, f * 4 / 1000);
+}
+
+TEST(LastError, IsPerThread) {
+  SetLastError(183);
+  DWORD other = 1;
+  std::thread([&] { other = GetLastError(); }).join();
+  EXPECT_EQ(other, 0u);
+  EXPECT_EQ(GetLastError(), 183u);
+}
+
+}  // namespace
