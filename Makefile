@@ -51,7 +51,7 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DLIVEUPDATE_FUZZ=ON -DLIVEUPDATE_BENCH=OFF -DLIVEUPDATE_GUI=OFF \
 	  -DLIVEUPDATE_SANITIZE="address;undefined" $(CMAKE_ARGS)
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 bench: build

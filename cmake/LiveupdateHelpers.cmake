@@ -44,6 +44,7 @@ function(liveupdate_fuzzer)
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  set_property(GLOBAL APPEND PROPERTY LIVEUPDATE_FUZZERS ${F_NAME})
 endfunction()
 
 # liveupdate_test_folder(<prefix> LIBS ...)
