@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -391,14 +392,22 @@ FileTime LocalDateTimeToFileTime(rtl::DateTime local) {
   auto ms = static_cast<std::int64_t>(std::llround((local - rtl::kUnixDateDelta) * rtl::kMSecsPerDay));
   std::int64_t wallSeconds = FloorDiv(ms, 1000);
   std::int64_t fraction = ms - wallSeconds * 1000;
-  int offset = GmtOffsetAt(static_cast<std::time_t>(wallSeconds));
-  std::int64_t utc = wallSeconds - offset;
-  int actual = GmtOffsetAt(static_cast<std::time_t>(utc));
-  if (actual != offset) {
-    std::int64_t alternative = wallSeconds - actual;
-    // Only valid when the other offset is really in force at its instant;
-    // otherwise the wall time lies in a gap and the earlier offset is kept.
-    if (GmtOffsetAt(static_cast<std::time_t>(alternative)) == actual) utc = alternative;
+  auto offsetAt = [](std::int64_t t) { return GmtOffsetAt(static_cast<std::time_t>(t)); };
+  int firstOffset = offsetAt(wallSeconds);
+  std::int64_t first = wallSeconds - firstOffset;
+  int secondOffset = offsetAt(first);
+  std::int64_t second = wallSeconds - secondOffset;
+  bool firstValid = offsetAt(first) == firstOffset;
+  bool secondValid = offsetAt(second) == secondOffset;
+  std::int64_t utc;
+  if (firstValid && secondValid) {
+    utc = std::min(first, second);
+  } else if (firstValid || secondValid) {
+    utc = firstValid ? first : second;
+  } else {
+    // A wall time skipped by a change: the earlier candidate lies before the
+    // change, so its offset is the one in force just before it.
+    utc = wallSeconds - offsetAt(std::min(first, second));
   }
   return FileTimeFrom(utc, fraction * 1000000);
 }
