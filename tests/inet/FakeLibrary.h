@@ -26,6 +26,9 @@ class FakeControls {
     SetResponse = Get<void (*)(const char*)>("FakeSetResponse");
     InitCount = Get<int (*)()>("FakeInitCount");
     CloseCalls = Get<int (*)()>("FakeCloseCalls");
+    CloseCount = Get<int (*)(HINTERNET)>("FakeCloseCount");
+    LastProxy = Get<const char* (*)()>("FakeLastProxy");
+    LastCallbackRoot = Get<HINTERNET (*)()>("FakeLastCallbackRoot");
   }
   ~FakeControls() { ::dlclose(handle_); }
   FakeControls(const FakeControls&) = delete;
@@ -36,6 +39,11 @@ class FakeControls {
   void (*SetResponse)(const char*) = nullptr;
   int (*InitCount)() = nullptr;
   int (*CloseCalls)() = nullptr;
+  // How often Handle was closed (-1: never handed out).
+  int (*CloseCount)(HINTERNET) = nullptr;
+  // "[proxy]" as the last root was opened with, or "(none)" for no proxy text.
+  const char* (*LastProxy)() = nullptr;
+  HINTERNET (*LastCallbackRoot)() = nullptr;
 
  private:
   template <class Fn>

@@ -3,6 +3,7 @@
 // through FAKE_OMIT_* definitions), a message table the tests can change, a
 // per-thread server response text, and counters the tests read through dlsym.
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -30,6 +31,62 @@ std::map<DWORD, std::string>& Messages() {
   return messages;
 }
 thread_local std::string tResponse;
+
+// Handles the fake hands out: each knows its parent and how often it was closed.
+struct FakeHandle {
+  std::uintptr_t parent = 0;
+  bool closed = false;
+  int closeCount = 0;
+};
+std::map<std::uintptr_t, FakeHandle> gHandles;  // guarded by gLock
+std::uintptr_t gNextHandle = 100;
+std::string gLastProxy = "(none)";
+std::map<std::uintptr_t, INTERNET_STATUS_CALLBACK> gCallbacks;  // by root handle
+std::uintptr_t gLastCallbackRoot = 0;
+
+std::uintptr_t RootOf(std::uintptr_t handle) {
+  while (gHandles.count(handle) != 0 && gHandles[handle].parent != 0) handle = gHandles[handle].parent;
+  return handle;
+}
+
+bool IsOpen(std::uintptr_t handle) {
+  auto it = gHandles.find(handle);
+  if (it == gHandles.end() || it->second.closed) return false;
+  return it->second.parent == 0 || IsOpen(it->second.parent);
+}
+
+// A new handle under Parent (0 for a root); null with the last error set when
+// Parent is not open. Reports "handle created" to the root's callback.
+HINTERNET NewHandle(HINTERNET parentHandle, DWORD_PTR context) {
+  auto parent = reinterpret_cast<std::uintptr_t>(parentHandle);
+  std::uintptr_t handle;
+  INTERNET_STATUS_CALLBACK callback = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    if (parent != 0 && !IsOpen(parent)) {
+      platform::SetLastError(gHandles.count(parent) != 0 ? ERROR_INTERNET_OPERATION_CANCELLED
+                                                         : ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
+    handle = gNextHandle++;
+    gHandles[handle].parent = parent;
+    auto it = gCallbacks.find(RootOf(handle));
+    if (it != gCallbacks.end()) callback = it->second;
+  }
+  if (callback != nullptr) {
+    callback(reinterpret_cast<HINTERNET>(handle), context, INTERNET_STATUS_HANDLE_CREATED, &handle,
+             sizeof(handle));
+  }
+  return reinterpret_cast<HINTERNET>(handle);
+}
+
+bool CheckOpen(HINTERNET handle) {
+  std::lock_guard<std::mutex> guard(gLock);
+  auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (IsOpen(value)) return true;
+  platform::SetLastError(gHandles.count(value) != 0 ? ERROR_INTERNET_OPERATION_CANCELLED : ERROR_INVALID_HANDLE);
+  return false;
+}
 int gInitCount = 0;
 int gCloseCalls = 0;
 
@@ -76,6 +133,22 @@ FAKE_EXPORT void FakeResetMessages() {
   Messages() = DefaultMessages();
 }
 
+FAKE_EXPORT int FakeCloseCount(HINTERNET handle) {
+  std::lock_guard<std::mutex> guard(gLock);
+  auto it = gHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+  return it == gHandles.end() ? -1 : it->second.closeCount;
+}
+
+FAKE_EXPORT const char* FakeLastProxy() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return gLastProxy.c_str();
+}
+
+FAKE_EXPORT HINTERNET FakeLastCallbackRoot() {
+  std::lock_guard<std::mutex> guard(gLock);
+  return reinterpret_cast<HINTERNET>(gLastCallbackRoot);
+}
+
 FAKE_EXPORT void FakeSetResponse(const char* text) { tResponse = text != nullptr ? text : ""; }
 
 // ---- the library's interface -----------------------------------------------
@@ -111,8 +184,16 @@ FAKE_EXPORT BOOL InternetCloseHandle(HINTERNET handle) {
     ++gCloseCalls;
   }
   if (handle == reinterpret_cast<HINTERNET>(1)) return TRUE;
-  platform::SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  std::lock_guard<std::mutex> guard(gLock);
+  auto it = gHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it == gHandles.end() || it->second.closed) {
+    if (it != gHandles.end()) ++it->second.closeCount;
+    platform::SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  it->second.closed = true;
+  ++it->second.closeCount;
+  return TRUE;
 }
 
 FAKE_EXPORT BOOL InternetCrackUrlA(LPCSTR, DWORD, DWORD, LPURL_COMPONENTSA) { return NotImplemented(); }
@@ -120,40 +201,51 @@ FAKE_EXPORT BOOL InternetCreateUrlA(LPURL_COMPONENTSA, DWORD, LPSTR, LPDWORD) { 
 FAKE_EXPORT BOOL InternetCanonicalizeUrlA(LPCSTR, LPSTR, LPDWORD, DWORD) { return NotImplemented(); }
 FAKE_EXPORT BOOL InternetCombineUrlA(LPCSTR, LPCSTR, LPSTR, LPDWORD, DWORD) { return NotImplemented(); }
 #ifndef FAKE_OMIT_OPEN
-FAKE_EXPORT HINTERNET InternetOpenA(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD) {
-  NotImplemented();
-  return nullptr;
+FAKE_EXPORT HINTERNET InternetOpenA(LPCSTR, DWORD, LPCSTR proxy, LPCSTR, DWORD) {
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    gLastProxy = proxy != nullptr ? std::string("[") + proxy + "]" : "(none)";
+  }
+  return NewHandle(nullptr, 0);
 }
 #endif
-FAKE_EXPORT HINTERNET InternetConnectA(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD,
-                                       DWORD_PTR) {
-  NotImplemented();
-  return nullptr;
+FAKE_EXPORT HINTERNET InternetConnectA(HINTERNET root, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD,
+                                       DWORD_PTR context) {
+  return NewHandle(root, context);
 }
 FAKE_EXPORT HINTERNET InternetOpenUrlA(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR) {
   NotImplemented();
   return nullptr;
 }
-FAKE_EXPORT BOOL InternetReadFile(HINTERNET, LPVOID, DWORD, LPDWORD) { return NotImplemented(); }
+// Delivers at most 5 bytes of 'x' per call.
+FAKE_EXPORT BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD wanted, LPDWORD read) {
+  *read = 0;
+  if (!CheckOpen(file)) return FALSE;
+  *read = wanted < 5 ? wanted : 5;
+  std::memset(buffer, 'x', *read);
+  return TRUE;
+}
 FAKE_EXPORT BOOL InternetQueryOptionA(HINTERNET, DWORD, LPVOID, LPDWORD) { return NotImplemented(); }
 FAKE_EXPORT BOOL InternetSetOptionA(HINTERNET, DWORD, LPVOID, DWORD) { return NotImplemented(); }
-FAKE_EXPORT HINTERNET FtpFindFirstFileA(HINTERNET, LPCSTR, LPWIN32_FIND_DATAA, DWORD, DWORD_PTR) {
-  NotImplemented();
-  return nullptr;
+FAKE_EXPORT HINTERNET FtpFindFirstFileA(HINTERNET connect, LPCSTR, LPWIN32_FIND_DATAA data, DWORD,
+                                        DWORD_PTR context) {
+  HINTERNET handle = NewHandle(connect, context);
+  if (handle != nullptr) data->nFileSizeLow = 123456;
+  return handle;
 }
-FAKE_EXPORT HINTERNET FtpOpenFileA(HINTERNET, LPCSTR, DWORD, DWORD, DWORD_PTR) {
-  NotImplemented();
-  return nullptr;
+FAKE_EXPORT HINTERNET FtpOpenFileA(HINTERNET connect, LPCSTR, DWORD, DWORD, DWORD_PTR context) {
+  return NewHandle(connect, context);
 }
 FAKE_EXPORT BOOL FtpCreateDirectoryA(HINTERNET, LPCSTR) { return NotImplemented(); }
 FAKE_EXPORT BOOL FtpRemoveDirectoryA(HINTERNET, LPCSTR) { return NotImplemented(); }
-FAKE_EXPORT HINTERNET HttpOpenRequestA(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD,
-                                       DWORD_PTR) {
-  NotImplemented();
-  return nullptr;
+FAKE_EXPORT HINTERNET HttpOpenRequestA(HINTERNET connect, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD,
+                                       DWORD_PTR context) {
+  return NewHandle(connect, context);
 }
 FAKE_EXPORT BOOL HttpAddRequestHeadersA(HINTERNET, LPCSTR, DWORD, DWORD) { return NotImplemented(); }
-FAKE_EXPORT BOOL HttpSendRequestA(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD) { return NotImplemented(); }
+FAKE_EXPORT BOOL HttpSendRequestA(HINTERNET request, LPCSTR, DWORD, LPVOID, DWORD) {
+  return CheckOpen(request) ? TRUE : FALSE;
+}
 FAKE_EXPORT BOOL HttpSendRequestExA(HINTERNET, LPINTERNET_BUFFERSA, LPINTERNET_BUFFERSA, DWORD,
                                     DWORD_PTR) {
   return NotImplemented();
@@ -170,7 +262,11 @@ FAKE_EXPORT BOOL FtpDeleteFileA(HINTERNET, LPCSTR) { return NotImplemented(); }
 FAKE_EXPORT BOOL InternetGetCookieA(LPCSTR, LPCSTR, LPSTR, LPDWORD) { return NotImplemented(); }
 FAKE_EXPORT BOOL InternetSetCookieA(LPCSTR, LPCSTR, LPCSTR) { return NotImplemented(); }
 #ifndef FAKE_OMIT_STATUS_CALLBACK
-FAKE_EXPORT INTERNET_STATUS_CALLBACK InternetSetStatusCallback(HINTERNET, INTERNET_STATUS_CALLBACK) {
+FAKE_EXPORT INTERNET_STATUS_CALLBACK InternetSetStatusCallback(HINTERNET root, INTERNET_STATUS_CALLBACK callback) {
+  std::lock_guard<std::mutex> guard(gLock);
+  auto value = reinterpret_cast<std::uintptr_t>(root);
+  gCallbacks[value] = callback;
+  gLastCallbackRoot = value;
   return nullptr;
 }
 #endif

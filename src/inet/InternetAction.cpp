@@ -1,0 +1,77 @@
+#include "inet/InternetAction.h"
+
+#include "inet/clConnection.h"
+#include "inet/clWinInet.h"
+#include "platform/LastError.h"
+#include "rtl/Exceptions.h"
+
+TclInternetAction::TclInternetAction(TclInternetConnection* connection, HINTERNET parentHandle)
+    : connection_(connection), parentHandle_(parentHandle) {}
+
+TclInternetAction::~TclInternetAction() { Unregister(); }
+
+void TclInternetAction::Register() {
+  if (registered_ || connection_ == nullptr) return;
+  registered_ = true;
+  connection_->AddAction(this);
+}
+
+void TclInternetAction::Unregister() {
+  if (!registered_) return;
+  registered_ = false;
+  // Runs from destructors, which cannot pass a handler's exception on.
+  try {
+    connection_->RemoveAction(this);
+  } catch (...) {
+  }
+}
+
+HINTERNET TclInternetAction::ParentHandle() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return parentHandle_;
+}
+
+void TclInternetAction::HandleClosed(HINTERNET) {}
+
+void TclInternetAction::Execute() {
+  errorCode_ = static_cast<std::int32_t>(platform::GetLastError());
+  errorText_ = clWinInet::GetInternetErrorText(errorCode_);
+}
+
+void TclInternetAction::Fire(int timeOut) {
+  errorCode_ = 0;
+  errorText_.clear();
+  rtl::Assert(connection_ != nullptr, "Assertion failure", "clConnection", 631);
+  connection_->FireAction(this, timeOut);
+  if (!errorText_.empty()) throw EclInternetError(errorText_, errorCode_);
+}
+
+void TclInternetAction::Cancel() {
+  HINTERNET handle;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    handle = parentHandle_;
+    parentHandle_ = nullptr;
+  }
+  if (handle == nullptr) return;
+  if (connection_ != nullptr) connection_->NotifyHandleClosed(handle);
+  clWinInet::InternetCloseHandle(handle);
+}
+
+TclInternetResourceAction::~TclInternetResourceAction() { Release(); }
+
+void TclInternetResourceAction::Release() {
+  if (handle_ != nullptr) {
+    clWinInet::InternetCloseHandle(handle_);
+    handle_ = nullptr;
+  }
+  Unregister();
+}
+
+void TclInternetResourceAction::HandleClosed(HINTERNET handle) {
+  if (handle_ == handle) handle_ = nullptr;
+}
+
+void TclInternetResourceAction::Execute() {
+  if (handle_ == nullptr) TclInternetAction::Execute();
+}

@@ -1,0 +1,90 @@
+// The base of every action: one blocking call of the internet client library
+// that a connection runs on its private worker thread (see clConnection.h).
+//
+// Threads: an action is created, fired, cancelled and destroyed on the firing
+// thread (a download worker). Execute runs on the connection's worker thread
+// while the firing thread waits; ErrorCode/ErrorText are written there and read
+// by the firing thread after the call has returned. Cancel may race with a
+// blocked Execute: the lock guards ParentHandle so that the handle is closed once.
+//
+// Ownership: whoever creates an action frees it. An action still listed when
+// its connection is destroyed is freed by the connection (that is how actions
+// kept for the next user of a connection are released).
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/inet/InetClient.h"
+
+class TclInternetConnection;
+
+class TclInternetAction {
+ public:
+  TclInternetAction(TclInternetConnection* connection, HINTERNET parentHandle);
+  // Unlists itself (raising OnActionRemoved). ParentHandle is not closed: it
+  // belongs to the action that produced it.
+  virtual ~TclInternetAction();
+  TclInternetAction(const TclInternetAction&) = delete;
+  TclInternetAction& operator=(const TclInternetAction&) = delete;
+
+  // Another action closed Handle.
+  virtual void HandleClosed(HINTERNET handle);
+  // Performs the call, on the connection's worker thread. The base form records
+  // the worker thread's last error and its text.
+  virtual void Execute();
+
+  // Runs the action through its connection, waiting at most TimeOut ms (-1 =
+  // no limit). Raises EclTimeoutInternetError ("Request timeout", 258) when the
+  // call did not finish in time, and EclInternetError when it failed.
+  void Fire(int timeOut);
+  // Closes ParentHandle (after telling the other actions), which makes a call
+  // blocked under it return; later cancels do nothing.
+  void Cancel();
+
+  TclInternetConnection* Connection() const { return connection_; }
+  HINTERNET ParentHandle() const;
+  std::int32_t ErrorCode() const { return errorCode_; }
+  const std::string& ErrorText() const { return errorText_; }
+
+ protected:
+  // Lists the action in its connection and raises OnActionAdded. Each concrete
+  // constructor calls it last, so that handlers see a fully built action.
+  void Register();
+  // Unlists the action and raises OnActionRemoved; later calls do nothing.
+  // Each concrete destructor calls it first, so handlers still see the whole
+  // action; the base destructor catches the rest.
+  void Unregister();
+
+ private:
+  TclInternetConnection* const connection_;
+  mutable std::mutex lock_;
+  HINTERNET parentHandle_;  // guarded by lock_
+  bool registered_ = false;
+  std::int32_t errorCode_ = 0;
+  std::string errorText_;
+};
+
+// An action whose call produces a handle; destroying it closes that handle.
+class TclInternetResourceAction : public TclInternetAction {
+ public:
+  using TclInternetAction::TclInternetAction;
+  ~TclInternetResourceAction() override;
+
+  // Forgets (does not close) Handle when it is the one that was closed.
+  void HandleClosed(HINTERNET handle) override;
+
+  HINTERNET Handle() const { return handle_; }
+
+  // Records the last error when the call produced no handle.
+  void Execute() override;
+
+ protected:
+  void SetHandle(HINTERNET handle) { handle_ = handle; }
+  // Closes Handle when set, then unlists; for the concrete destructors.
+  void Release();
+
+ private:
+  HINTERNET handle_ = nullptr;
+};

@@ -1,0 +1,127 @@
+// The internet connection: runs the library's blocking calls (actions) one at a
+// time on a private worker thread, with a time-out, and keeps the live actions
+// so that their handles can be found again and closing a handle can be made
+// known to every action that holds a copy of it.
+//
+// Threads:
+// - the creating thread owns the component and runs every event handler (the
+//   synchroniser made at construction hands them over, the raising thread waits);
+// - the firing thread (one at a time: callers must not fire on one connection
+//   from two threads at once) calls FireAction, the finders and NotifyHandleClosed;
+// - the worker thread, started on the first fire, runs Action::Execute;
+// - Abort may be called from any thread.
+// While it waits for an action, the firing thread serves messages sent to it,
+// so that handlers of a connection created on the firing thread can run while a
+// status notification arrives from the worker.
+//
+// Destruction: aborts, frees the actions still listed, ends the worker and waits
+// for it. No action may be firing at that moment.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "inet/InternetAction.h"
+#include "inet/InternetActions.h"
+#include "platform/Waits.h"
+#include "rtl/Component.h"
+
+class TclThreadSynchronizer;
+class TclConnectionWorker;
+
+using TclActionEvent = std::function<void(TclInternetConnection* sender, TclInternetAction* action)>;
+using TclStatusCallbackEvent =
+    std::function<void(TclInternetConnection* sender, TclInternetAction* action, DWORD internetStatus,
+                       void* statusInformation, DWORD statusInformationLength)>;
+
+class TclInternetConnection : public rtl::Component {
+ public:
+  explicit TclInternetConnection(rtl::Component* owner = nullptr);
+  ~TclInternetConnection() override;
+
+  std::string ClassName() const override { return "TclInternetConnection"; }
+
+  // Runs Action on the worker thread and waits up to TimeOut ms (-1: no limit).
+  // On time-out the action is cancelled, its call allowed to return, and
+  // EclTimeoutInternetError ("Request timeout", 258) raised. An abort cancels the
+  // action the same way but raises nothing here.
+  void FireAction(TclInternetAction* action, int timeOut);
+  // Asks the firing thread to cancel the running action, or the next one fired
+  // when none is running.
+  void Abort();
+  // Tells every listed action except the running one that Handle was closed.
+  void NotifyHandleClosed(HINTERNET handle);
+
+  // The first listed action of the given class or a class derived from it.
+  template <class T>
+  T* FindAction() {
+    for (TclInternetAction* action : Snapshot()) {
+      if (auto* found = dynamic_cast<T*>(action)) return found;
+    }
+    return nullptr;
+  }
+  // The first listed resource action whose Handle is Handle.
+  TclInternetAction* FindActionByHandle(HINTERNET handle);
+
+  int ActionCount();
+  TclInternetAction* Actions(int index);
+  TclInternetAction* CurrentAction() const { return current_.load(); }
+
+  const TclActionEvent& OnActionAdded() const { return onActionAdded_; }
+  void SetOnActionAdded(TclActionEvent handler) { onActionAdded_ = std::move(handler); }
+  const TclActionEvent& OnActionRemoved() const { return onActionRemoved_; }
+  void SetOnActionRemoved(TclActionEvent handler) { onActionRemoved_ = std::move(handler); }
+  const TclActionEvent& OnBeforeFireAction() const { return onBeforeFireAction_; }
+  void SetOnBeforeFireAction(TclActionEvent handler) { onBeforeFireAction_ = std::move(handler); }
+  const TclActionEvent& OnAfterFireAction() const { return onAfterFireAction_; }
+  void SetOnAfterFireAction(TclActionEvent handler) { onAfterFireAction_ = std::move(handler); }
+  const TclStatusCallbackEvent& OnStatusCallback() const { return onStatusCallback_; }
+  void SetOnStatusCallback(TclStatusCallbackEvent handler) { onStatusCallback_ = std::move(handler); }
+
+ protected:
+  virtual void DoActionAdded(TclInternetAction* action);
+  virtual void DoActionRemoved(TclInternetAction* action);
+  virtual void DoBeforeFireAction(TclInternetAction* action);
+  virtual void DoAfterFireAction(TclInternetAction* action);
+  virtual void DoStatusCallback(TclInternetAction* action, DWORD internetStatus, void* statusInformation,
+                                DWORD statusInformationLength);
+
+ private:
+  friend class TclInternetAction;
+  friend class TclConnectionWorker;
+
+  static void StatusCallbackProc(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID information,
+                                 DWORD informationLength);
+
+  void AddAction(TclInternetAction* action);
+  void RemoveAction(TclInternetAction* action);
+  std::vector<TclInternetAction*> Snapshot();
+  void EnsureWorker();
+  // Runs Handler on the creating thread and waits for it.
+  void RunOnCreatingThread(const std::function<void()>& handler);
+  void WaitForDone();
+
+  std::mutex listLock_;
+  std::vector<TclInternetAction*> actions_;  // guarded by listLock_
+  std::atomic<bool> destroying_{false};
+  std::atomic<TclInternetAction*> current_{nullptr};
+
+  std::shared_ptr<platform::Event> startEvent_;
+  std::shared_ptr<platform::Event> abortEvent_;
+  std::shared_ptr<platform::Event> doneEvent_;
+  std::shared_ptr<platform::Event> terminateEvent_;
+  std::unique_ptr<TclConnectionWorker> worker_;
+  std::unique_ptr<TclThreadSynchronizer> synchronizer_;
+
+  TclActionEvent onActionAdded_;
+  TclActionEvent onActionRemoved_;
+  TclActionEvent onBeforeFireAction_;
+  TclActionEvent onAfterFireAction_;
+  TclStatusCallbackEvent onStatusCallback_;
+};

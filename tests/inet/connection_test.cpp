@@ -1,0 +1,311 @@
+// The connection and its actions over the stand-in library, which hands out
+// handles, counts how often each is closed and reports handle creation to a
+// registered status callback.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ConnectionTestSupport.h"
+#include "FakeLibrary.h"
+#include "inet/clConnection.h"
+#include "inet/clWinInet.h"
+
+namespace {
+
+using inet_test::BlockingAction;
+using inet_test::FakeControls;
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clWinInet::UnloadInternetLibrary();
+    clWinInet::SetInternetLibraryName(inet_test::kFakeLibrary);
+    clWinInet::LoadInternetLibrary();
+    fake = std::make_unique<FakeControls>();
+    connection = std::make_unique<TclInternetConnection>();
+  }
+  void TearDown() override {
+    connection.reset();
+    fake.reset();
+    clWinInet::UnloadInternetLibrary();
+    clWinInet::SetInternetLibraryName(clWinInet::kDefaultInternetLibraryName);
+  }
+
+  // Logs every action event as "<event>:<kind>".
+  void LogEvents() {
+    auto kind = [](TclInternetAction* a) -> std::string {
+      if (dynamic_cast<TclInternetOpenAction*>(a)) return "open";
+      if (dynamic_cast<TclConnectAction*>(a)) return "connect";
+      if (dynamic_cast<TclHttpOpenRequestAction*>(a)) return "request";
+      if (dynamic_cast<TclHttpSendRequestAction*>(a)) return "send";
+      return "other";
+    };
+    auto logger = [this, kind](const char* name) {
+      return [this, kind, name](TclInternetConnection* sender, TclInternetAction* action) {
+        EXPECT_EQ(sender, connection.get());
+        log.push_back(std::string(name) + ":" + kind(action));
+      };
+    };
+    connection->SetOnActionAdded(logger("added"));
+    connection->SetOnActionRemoved(logger("removed"));
+    connection->SetOnBeforeFireAction(logger("before"));
+    connection->SetOnAfterFireAction(logger("after"));
+  }
+
+  std::unique_ptr<TclInternetOpenAction> Open(const std::string& proxy = "") {
+    auto open = std::make_unique<TclInternetOpenAction>(connection.get(), "agent", proxy.empty() ? 0 : 3, proxy,
+                                                        "", 0);
+    open->Fire(-1);
+    return open;
+  }
+  std::unique_ptr<TclConnectAction> Connect(HINTERNET root) {
+    auto connect = std::make_unique<TclConnectAction>(connection.get(), root, "127.0.0.1", 80, "", "",
+                                                      INTERNET_SERVICE_HTTP, 0);
+    connect->Fire(1000);
+    return connect;
+  }
+  std::unique_ptr<TclHttpOpenRequestAction> Request(HINTERNET root, HINTERNET connectHandle) {
+    auto request = std::make_unique<TclHttpOpenRequestAction>(connection.get(), root, connectHandle, "GET", "/x",
+                                                              "", "", nullptr, 0);
+    request->Fire(1000);
+    return request;
+  }
+
+  std::unique_ptr<FakeControls> fake;
+  std::unique_ptr<TclInternetConnection> connection;
+  std::vector<std::string> log;
+};
+
+TEST_F(ConnectionTest, ActionThatCompletesInTimeRaisesNothingNotifiesBeforeAndAfterAndLeavesNoCurrentAction) {
+  LogEvents();
+  auto open = Open();
+  EXPECT_NE(open->Handle(), nullptr);
+  EXPECT_EQ(open->ErrorText(), "");
+  EXPECT_EQ(connection->CurrentAction(), nullptr);
+  open.reset();
+  EXPECT_EQ(log, (std::vector<std::string>{"added:open", "before:open", "after:open", "removed:open"}));
+}
+
+TEST_F(ConnectionTest, OpenActionPassesNoProxyTextWhenEmptyAndTrimsIt) {
+  auto plain = Open();
+  EXPECT_STREQ(fake->LastProxy(), "(none)");
+  auto proxied = Open("  127.0.0.1:3128 \t");
+  EXPECT_STREQ(fake->LastProxy(), "[127.0.0.1:3128]");
+  EXPECT_EQ(proxied->Proxy(), "127.0.0.1:3128");
+}
+
+TEST_F(ConnectionTest, DestroyingAResourceActionClosesItsHandleButSendAndReadCloseNothing) {
+  auto open = Open();
+  auto connect = Connect(open->Handle());
+  auto request = Request(open->Handle(), connect->Handle());
+  HINTERNET requestHandle = request->Handle();
+  ASSERT_NE(requestHandle, nullptr);
+
+  int closesBefore = fake->CloseCalls();
+  {
+    TclHttpSendRequestAction send(connection.get(), open->Handle(), requestHandle, "", nullptr, 0);
+    send.Fire(1000);
+    char buffer[8] = {};
+    TclInternetReadFileAction read(connection.get(), open->Handle(), requestHandle, buffer);
+    read.SetBytesToRead(3);
+    read.Fire(1000);
+    EXPECT_EQ(read.BytesRead(), 3u);
+    EXPECT_EQ(std::string(buffer), "xxx");
+  }
+  EXPECT_EQ(fake->CloseCalls(), closesBefore);
+
+  request.reset();
+  EXPECT_EQ(fake->CloseCount(requestHandle), 1);
+  EXPECT_EQ(fake->CloseCount(open->Handle()), 0);
+}
+
+TEST_F(ConnectionTest, FailedCallRaisesItsErrorCodeAndText) {
+  TclConnectAction connect(connection.get(), reinterpret_cast<HINTERNET>(99999), "h", 80, "", "",
+                           INTERNET_SERVICE_HTTP, 0);
+  try {
+    connect.Fire(1000);
+    FAIL() << "no exception";
+  } catch (const EclTimeoutInternetError&) {
+    FAIL() << "not a time-out";
+  } catch (const EclInternetError& e) {
+    EXPECT_EQ(e.ErrorCode(), 6);
+    EXPECT_EQ(e.Message(), "The handle is invalid");
+  }
+  EXPECT_EQ(connect.Handle(), nullptr);
+  EXPECT_EQ(connect.ErrorCode(), 6);
+}
+
+TEST_F(ConnectionTest, FiringAnActionWithoutConnectionIsAnAssertionFailure) {
+  TclHttpSendRequestAction send(nullptr, nullptr, nullptr, "", nullptr, 0);
+  try {
+    send.Fire(1000);
+    FAIL() << "no exception";
+  } catch (const rtl::EAssertionFailed& e) {
+    EXPECT_EQ(e.Message(), "Assertion failure (clConnection, line 631)");
+  }
+}
+
+TEST_F(ConnectionTest, CancellingTwiceClosesTheParentHandleOnce) {
+  auto open = Open();
+  HINTERNET root = open->Handle();
+  TclHttpSendRequestAction send(connection.get(), root, nullptr, "", nullptr, 0);
+  send.Cancel();
+  send.Cancel();
+  EXPECT_EQ(fake->CloseCount(root), 1);
+  EXPECT_EQ(send.ParentHandle(), nullptr);
+}
+
+TEST_F(ConnectionTest, CancellingUnderTheRootMakesTheOpenActionForgetItSoItIsNotClosedAgain) {
+  auto open = Open();
+  HINTERNET root = open->Handle();
+  auto connect = Connect(root);
+  auto request = Request(root, connect->Handle());
+  request->Cancel();
+  EXPECT_EQ(open->Handle(), nullptr);
+  EXPECT_EQ(request->Handle() != nullptr, true);  // only the closed handle is forgotten
+  open.reset();
+  EXPECT_EQ(fake->CloseCount(root), 1);
+}
+
+TEST_F(ConnectionTest, FindActionReturnsTheFirstListedActionOfTheClassOrADerivedOne) {
+  TclHttpSendRequestAction send(connection.get(), nullptr, nullptr, "", nullptr, 0);
+  auto open = Open();
+  auto connect = Connect(open->Handle());
+  EXPECT_EQ(connection->FindAction<TclInternetResourceAction>(), open.get());
+  EXPECT_EQ(connection->FindAction<TclInternetAction>(), &send);
+  EXPECT_EQ(connection->FindAction<TclConnectAction>(), connect.get());
+  EXPECT_EQ(connection->FindAction<TclFtpOpenFileAction>(), nullptr);
+  connect.reset();
+  EXPECT_EQ(connection->FindAction<TclConnectAction>(), nullptr);
+}
+
+TEST_F(ConnectionTest, FindActionByHandleLooksAtResourceActionsOnly) {
+  auto open = Open();
+  auto connect = Connect(open->Handle());
+  EXPECT_EQ(connection->FindActionByHandle(connect->Handle()), connect.get());
+  EXPECT_EQ(connection->FindActionByHandle(open->Handle()), open.get());
+  EXPECT_EQ(connection->FindActionByHandle(reinterpret_cast<HINTERNET>(424242)), nullptr);
+}
+
+TEST_F(ConnectionTest, FtpFindActionKeepsTheFoundRecord) {
+  auto open = Open();
+  TclConnectAction connect(connection.get(), open->Handle(), "127.0.0.1", 21, "u", "p", INTERNET_SERVICE_FTP,
+                           INTERNET_FLAG_PASSIVE);
+  connect.Fire(1000);
+  TclFtpFindFirstFileAction find(connection.get(), open->Handle(), connect.Handle(), "/a.zip",
+                                 INTERNET_FLAG_RELOAD);
+  find.Fire(1000);
+  EXPECT_NE(find.Handle(), nullptr);
+  EXPECT_EQ(find.FindData().nFileSizeLow, 123456u);
+}
+
+TEST_F(ConnectionTest, TimeOutOfZeroCancelsAndRaisesRequestTimeoutAfterTheCallReturned) {
+  auto open = Open();
+  HINTERNET root = open->Handle();
+  LogEvents();
+  BlockingAction blocking(connection.get(), root);
+  try {
+    blocking.Fire(0);
+    FAIL() << "no exception";
+  } catch (const EclTimeoutInternetError& e) {
+    EXPECT_EQ(e.Message(), "Request timeout");
+    EXPECT_EQ(e.ErrorCode(), 258);
+  }
+  // The blocked call had returned (with its own failure) before the raise.
+  EXPECT_EQ(blocking.ErrorCode(), static_cast<int>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_EQ(fake->CloseCount(root), 1);
+  EXPECT_EQ(connection->CurrentAction(), nullptr);
+  EXPECT_EQ(log, (std::vector<std::string>{"added:other", "before:other"}));
+}
+
+TEST_F(ConnectionTest, AbortSignalledBeforeFiringCancelsTheNextAction) {
+  auto open = Open();
+  HINTERNET root = open->Handle();
+  connection->Abort();
+  BlockingAction blocking(connection.get(), root);
+  try {
+    blocking.Fire(-1);
+    FAIL() << "no exception";
+  } catch (const EclTimeoutInternetError&) {
+    FAIL() << "an abort is not a time-out";
+  } catch (const EclInternetError& e) {
+    EXPECT_EQ(e.ErrorCode(), static_cast<int>(ERROR_INTERNET_OPERATION_CANCELLED));
+  }
+  EXPECT_EQ(fake->CloseCount(root), 1);
+}
+
+TEST_F(ConnectionTest, ExceptionInsideExecuteIsSwallowedAndTheFireReturns) {
+  inet_test::ThrowingAction throwing(connection.get());
+  EXPECT_NO_THROW(throwing.Fire(1000));
+  auto open = Open();  // the worker is still alive
+  EXPECT_NE(open->Handle(), nullptr);
+}
+
+TEST_F(ConnectionTest, HandlerExceptionReachesTheFiringThread) {
+  connection->SetOnBeforeFireAction([](TclInternetConnection*, TclInternetAction*) {
+    throw rtl::Exception("vetoed");
+  });
+  TclInternetOpenAction open(connection.get(), "agent", 0, "", "", 0);
+  EXPECT_THROW(open.Fire(1000), rtl::Exception);
+  EXPECT_EQ(open.Handle(), nullptr);
+  EXPECT_EQ(connection->CurrentAction(), nullptr);
+}
+
+class StatusCallbackTest : public ConnectionTest {
+ protected:
+  struct Status {
+    TclInternetConnection* sender;
+    DWORD status;
+  };
+  TclStatusCallbackEvent Recorder() {
+    return [this](TclInternetConnection* sender, TclInternetAction*, DWORD status, void*, DWORD) {
+      statuses.push_back({sender, status});
+    };
+  }
+  std::vector<Status> statuses;
+};
+
+TEST_F(StatusCallbackTest, HandlerAssignedWhenTheRootOpensReceivesNotificationsOfLaterHandles) {
+  connection->SetOnStatusCallback(Recorder());
+  auto open = Open();
+  EXPECT_EQ(fake->LastCallbackRoot(), open->Handle());
+  auto connect = Connect(open->Handle());
+  ASSERT_EQ(statuses.size(), 1u);
+  EXPECT_EQ(statuses[0].sender, connection.get());
+  EXPECT_EQ(statuses[0].status, INTERNET_STATUS_HANDLE_CREATED);
+}
+
+TEST_F(StatusCallbackTest, HandlerAssignedAfterTheRootOpenedIsNeverCalled) {
+  auto open = Open();
+  EXPECT_NE(fake->LastCallbackRoot(), open->Handle());
+  connection->SetOnStatusCallback(Recorder());
+  auto connect = Connect(open->Handle());
+  EXPECT_TRUE(statuses.empty());
+}
+
+class ConnectionDestructionTest : public ConnectionTest {};
+
+TEST_F(ConnectionDestructionTest, ActionsStillListedAreFreedAndTheirHandlesClosed) {
+  // Kept actions belong to the connection from here on.
+  auto* open = Open().release();
+  HINTERNET root = open->Handle();
+  auto* connect = Connect(root).release();
+  HINTERNET connectHandle = connect->Handle();
+  int removed = 0;
+  connection->SetOnActionRemoved([&](TclInternetConnection*, TclInternetAction*) { ++removed; });
+  connection.reset();
+  EXPECT_EQ(removed, 2);
+  EXPECT_EQ(fake->CloseCount(root), 1);
+  EXPECT_EQ(fake->CloseCount(connectHandle), 1);
+}
+
+TEST_F(ConnectionDestructionTest, AbortDoesNothingHarmfulWithoutAnyAction) {
+  connection->Abort();
+  connection.reset();
+  SUCCEED();
+}
+
+}  // namespace
