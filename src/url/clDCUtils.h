@@ -3,3 +3,4 @@
 #pragma once
 
 #include "url/ResourceInfo.h"
+#include "url/URLParser.h"
