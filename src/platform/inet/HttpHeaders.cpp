@@ -45,14 +45,15 @@ void HeaderBlock::SetStatusLine(std::string line) {
 }
 
 void HeaderBlock::AddLine(std::string_view line) {
+  bool continuation = !line.empty() && (line.front() == ' ' || line.front() == '\t');
   line = Trim(line);
   if (line.empty()) return;
   if (statusLine_.empty()) {
     SetStatusLine(std::string(line));
     return;
   }
-  if ((line.front() == ' ' || line.front() == '\t') && !fields_.empty()) {
-    fields_.back().second += " " + std::string(Trim(line));
+  if (continuation && !fields_.empty()) {
+    fields_.back().second += " " + std::string(line);
     return;
   }
   size_t colon = line.find(':');

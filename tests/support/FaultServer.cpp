@@ -1,0 +1,185 @@
+#include "support/FaultServer.h"
+
+#include <httplib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+namespace testing_support {
+namespace {
+
+struct Range {
+  size_t first;
+  size_t last;
+};
+
+// A single "bytes=F-L", "bytes=F-" or "bytes=-N" range within size bytes.
+bool ParseRange(const std::string& value, size_t size, Range& range) {
+  if (value.rfind("bytes=", 0) != 0 || size == 0) return false;
+  std::string spec = value.substr(6);
+  size_t dash = spec.find('-');
+  if (dash == std::string::npos || spec.find(',') != std::string::npos) return false;
+  std::string first = spec.substr(0, dash);
+  std::string last = spec.substr(dash + 1);
+  if (first.empty()) {
+    if (last.empty()) return false;
+    size_t count = std::min<size_t>(std::stoull(last), size);
+    range = {size - count, size - 1};
+    return true;
+  }
+  range.first = std::stoull(first);
+  range.last = last.empty() ? size - 1 : std::min<size_t>(std::stoull(last), size - 1);
+  return range.first <= range.last && range.first < size;
+}
+
+}  // namespace
+
+std::string RecordedRequest::Header(const std::string& lowerName) const {
+  auto found = headers.find(lowerName);
+  return found == headers.end() ? "" : found->second;
+}
+
+std::string GzipCompress(const std::string& data) {
+  z_stream stream{};
+  deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&stream, data.size()) + 64, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
+  auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+    RecordedRequest recorded{request.method, request.path, {}};
+    for (const auto& [name, value] : request.headers) {
+      std::string lower = name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      recorded.headers.emplace(lower, value);
+    }
+    FaultRoute route;
+    bool known = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(recorded);
+      auto found = routes_.find(request.path);
+      if (found != routes_.end()) {
+        route = found->second;
+        known = true;
+      }
+    }
+    // Ranges are answered here, never by the server library, so that faults can
+    // be injected into them.
+    const_cast<httplib::Request&>(request).ranges.clear();
+    if (!known) {
+      response.status = 404;
+      response.set_content("not found", "text/plain");
+      return;
+    }
+    if (route.stallBeforeHeaders && !WaitWhileStalled()) {
+      return;
+    }
+    std::string body = route.gzip ? GzipCompress(route.body) : route.body;
+    response.status = route.status;
+    if (!route.lastModified.empty()) response.set_header("Last-Modified", route.lastModified);
+    if (!route.contentDisposition.empty()) {
+      response.set_header("Content-Disposition", route.contentDisposition);
+    }
+    if (route.gzip) response.set_header("Content-Encoding", "gzip");
+    if (!route.contentEncoding.empty()) response.set_header("Content-Encoding", route.contentEncoding);
+    response.set_header("Accept-Ranges", route.acceptRanges ? "bytes" : "none");
+
+    Range range{0, body.empty() ? 0 : body.size() - 1};
+    std::string rangeHeader = request.get_header_value("Range");
+    if (route.status == 200 && !rangeHeader.empty() && route.acceptRanges && !route.ignoreRange &&
+        ParseRange(rangeHeader, body.size(), range)) {
+      size_t shown = static_cast<size_t>(static_cast<long long>(range.first) + route.misplaceRange);
+      response.status = 206;
+      response.set_header("Content-Range", "bytes " + std::to_string(shown) + "-" +
+                                               std::to_string(shown + range.last - range.first) +
+                                               "/" + std::to_string(body.size()));
+      body = body.substr(range.first, range.last - range.first + 1);
+    }
+    auto shared = std::make_shared<std::string>(std::move(body));
+    size_t dropAfter = route.dropAfter;
+    size_t stallAfter = route.stallAfter;
+    auto provide = [this, shared, dropAfter, stallAfter](size_t offset, size_t length,
+                                                         httplib::DataSink& sink) {
+      size_t end = std::min(offset + length, shared->size());
+      size_t limit = std::min(dropAfter, stallAfter);
+      if (offset >= limit) {
+        if (stallAfter != static_cast<size_t>(-1) && offset >= stallAfter) WaitWhileStalled();
+        return false;
+      }
+      end = std::min(end, limit);
+      return sink.write(shared->data() + offset, end - offset);
+    };
+    if (route.contentLength) {
+      response.set_content_provider(shared->size(), route.contentType, provide);
+    } else {
+      auto offset = std::make_shared<size_t>(0);
+      response.set_chunked_content_provider(
+          route.contentType, [provide, shared, offset](size_t, httplib::DataSink& sink) {
+            if (*offset >= shared->size()) {
+              sink.done();
+              return true;
+            }
+            size_t length = std::min<size_t>(16384, shared->size() - *offset);
+            if (!provide(*offset, length, sink)) return false;
+            *offset += length;
+            return true;
+          });
+    }
+  };
+  server_->Get(".*", handler);
+  server_->set_keep_alive_max_count(1000);
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+FaultServer::~FaultServer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  released_.notify_all();
+  server_->stop();
+  thread_.join();
+}
+
+bool FaultServer::WaitWhileStalled() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  released_.wait(lock, [this] { return stallsReleased_ || stopping_; });
+  return !stopping_;
+}
+
+void FaultServer::Route(const std::string& path, FaultRoute route) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_[path] = std::move(route);
+}
+
+std::string FaultServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<RecordedRequest> FaultServer::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void FaultServer::ReleaseStalls() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stallsReleased_ = true;
+  }
+  released_.notify_all();
+}
+
+}  // namespace testing_support

@@ -1,0 +1,81 @@
+// An HTTP server on a free 127.0.0.1 port whose routes misbehave on request: drop
+// the connection after N body bytes, stall (until released or stopped), answer
+// with an error status, omit Last-Modified or Content-Length, ignore or misplace
+// byte ranges, send gzip-encoded bodies. It records every request it received so
+// tests can check exact request lines and headers.
+//
+// Threads: the server runs its own threads; Route/Requests/ReleaseStalls may be
+// called from any thread (guarded by the server's mutex).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace testing_support {
+
+struct FaultRoute {
+  std::string body;
+  int status = 200;
+  std::string contentType = "application/octet-stream";
+  std::string contentDisposition;            // header sent when not empty
+  std::string lastModified = "Wed, 21 Oct 2015 07:28:00 GMT";  // empty: no header
+  bool contentLength = true;                 // false: chunked, length unknown
+  bool acceptRanges = true;                  // false: "Accept-Ranges: none", ranges ignored
+  bool ignoreRange = false;                  // answer ranged requests with 200 + whole body
+  long long misplaceRange = 0;               // answer 206 starting this many bytes off
+  size_t dropAfter = static_cast<size_t>(-1);   // close after this many body bytes
+  size_t stallAfter = static_cast<size_t>(-1);  // stop sending after this many body bytes
+  bool stallBeforeHeaders = false;
+  bool gzip = false;  // send the body gzip-compressed with Content-Encoding: gzip
+  std::string contentEncoding;  // an explicit Content-Encoding header (body sent as is)
+};
+
+struct RecordedRequest {
+  std::string method;
+  std::string path;
+  std::multimap<std::string, std::string> headers;  // lower-case names
+  std::string Header(const std::string& lowerName) const;
+};
+
+class FaultServer {
+ public:
+  FaultServer();
+  ~FaultServer();
+  FaultServer(const FaultServer&) = delete;
+  FaultServer& operator=(const FaultServer&) = delete;
+
+  void Route(const std::string& path, FaultRoute route);
+  int Port() const { return port_; }
+  std::string Url(const std::string& path) const;
+  std::vector<RecordedRequest> Requests() const;
+  // Lets every stalled response go on (they then end the connection).
+  void ReleaseStalls();
+
+ private:
+  bool WaitWhileStalled();
+
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  bool stallsReleased_ = false;  // guarded by mutex_
+  bool stopping_ = false;        // guarded by mutex_
+  std::map<std::string, FaultRoute> routes_;   // guarded by mutex_
+  std::vector<RecordedRequest> requests_;      // guarded by mutex_
+};
+
+// gzip-compresses data (for routes and for checking decoded results).
+std::string GzipCompress(const std::string& data);
+
+}  // namespace testing_support
