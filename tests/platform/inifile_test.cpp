@@ -147,7 +147,7 @@ TEST_F(IniDocumentTest, DeletesKeysAndWholeSections) {
 
 TEST_F(IniDocumentTest, BinaryGarbageNeitherCrashesNorChangesOnRoundTrip) {
   std::string garbage = testing_support::RandomBytes(4096, 11);
-  garbage += std::string("\0[\0]=\n\r\r\n[", 12);
+  garbage += std::string("\0[\0]=\n\r\r\n[", 10);
   auto doc = IniDocument::Parse(garbage);
   EXPECT_EQ(doc.Text(), garbage);
   ASSERT_TRUE(doc.Write("fresh", "k", "v"));
