@@ -167,7 +167,10 @@ TEST_F(StartProcessTest, FindsProgramsThroughThePathVariable) {
 }
 
 TEST_F(StartProcessTest, StartedProgramDoesNotInheritTheNamedMutex) {
-  const std::string name = "platmisc-inherit-" + std::to_string(::getpid());
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string savedRuntime = runtime ? runtime : "";
+  ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+  const std::string name = "inherit";
   auto mutex = NamedMutex::Create(name);
   ASSERT_TRUE(mutex->Owned());
   int pid = 0;
@@ -179,7 +182,12 @@ TEST_F(StartProcessTest, StartedProgramDoesNotInheritTheNamedMutex) {
   EXPECT_TRUE(again->Owned());
   ::kill(pid, SIGKILL);
   int exitCode = 0;
-  ASSERT_TRUE(WaitForProcess(pid, 30s, exitCode));
+  EXPECT_TRUE(WaitForProcess(pid, 30s, exitCode));
+  if (runtime) {
+    ::setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_RUNTIME_DIR");
+  }
 }
 
 TEST_F(StartProcessTest, ProgramStartedWithoutWaitingIsCollectedWhenItEnds) {
