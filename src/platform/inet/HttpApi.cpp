@@ -169,7 +169,8 @@ BOOL FailTransfer(Transfer& transfer, Transfer::Outcome outcome) {
 
 std::string ConnectionKey(const ConnectObject& connect, const std::string& scheme,
                           const std::string& proxy, const HandleSettings& settings,
-                          DWORD securityFlags, const std::string& clientCertPem) {
+                          DWORD securityFlags, const std::string& clientCertPem,
+                          bool clientCertDecided) {
   std::string key;
   for (const std::string* part : {&scheme, &connect.host, &connect.user, &connect.password, &proxy,
                                   &settings.proxyUser, &settings.proxyPassword}) {
@@ -178,7 +179,7 @@ std::string ConnectionKey(const ConnectObject& connect, const std::string& schem
   key += std::to_string(connect.port) + "|" + std::to_string(securityFlags) + "|" +
          std::to_string(connect.flags & INTERNET_FLAG_PASSIVE) + "|" +
          std::to_string(std::hash<std::string>{}(clientCertPem)) + "|" +
-         std::to_string(clientCertPem.size());
+         std::to_string(clientCertPem.size()) + (clientCertDecided ? "|decided" : "|open");
   return key;
 }
 
@@ -243,9 +244,10 @@ extern "C" BOOL HttpSendRequestA(HINTERNET hRequest, LPCSTR lpszHeaders, DWORD d
   const std::string proxy = root.ProxyFor(scheme, connect.host, useEnvironment);
   const HandleSettings& settings = request->settings;
   std::string key = ConnectionKey(connect, scheme, proxy, settings, request->securityFlags,
-                                  request->clientCertPem);
+                                  request->clientCertPem, request->clientCertDecided);
   Transfer& transfer = request->transfer;
-  CURL* easy = transfer.Prepare(key, request->securityFlags, !request->clientCertPem.empty());
+  CURL* easy = transfer.Prepare(key, request->securityFlags, !request->clientCertPem.empty(),
+                                request->clientCertDecided);
   request->started = false;
   request->failure = 0;
 

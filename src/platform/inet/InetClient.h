@@ -41,12 +41,15 @@
 // - Certificate problems are told apart: ERROR_INTERNET_SEC_CERT_DATE_INVALID (12037),
 //   ERROR_INTERNET_SEC_CERT_CN_INVALID (12038), ERROR_INTERNET_INVALID_CA (12045).
 //   Each SECURITY_FLAG_IGNORE_* flag set with INTERNET_OPTION_SECURITY_FLAGS ignores
-//   only its own problem. A server that asks for a client certificate while none is
-//   set gives ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED (12044). Transfers with relaxed
-//   checks never share a connection or TLS session with strict ones.
+//   only its own problem. A server that asks for a client certificate during the
+//   handshake gives ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED (12044) until the caller
+//   has set one, or has chosen none, with INTERNET_OPTION_CLIENT_CERT_CONTEXT.
+//   Transfers with relaxed checks never share a connection or TLS session with
+//   strict ones.
 // - INTERNET_OPTION_CLIENT_CERT_CONTEXT (84) takes a CERT_CONTEXT (below) whose
 //   encoded bytes are PEM text holding the client certificate and its unencrypted
-//   private key; the library copies them. lpBuffer nullptr / length 0 clears it.
+//   private key; the library copies them. lpBuffer nullptr / length 0 means "go on
+//   without a certificate".
 // - InternetErrorDlg shows nothing (there is no dialog on this platform): it returns
 //   ERROR_CANCELLED (1223) for the certificate and client-certificate errors, meaning
 //   "not handled by a user", and the given error code for any other.

@@ -206,7 +206,9 @@ extern "C" BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID l
     case INTERNET_OPTION_CLIENT_CERT_CONTEXT: {
       if (!request) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
       if (lpBuffer == nullptr || dwBufferLength == 0) {
+        // The caller chose to go on without a certificate.
         request->clientCertPem.clear();
+        request->clientCertDecided = true;
         return TRUE;
       }
       if (dwBufferLength != 20 && dwBufferLength != sizeof(CERT_CONTEXT)) {
@@ -217,6 +219,7 @@ extern "C" BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID l
                       context->pbCertEncoded ? context->cbCertEncoded : 0);
       if (pem.find("-----BEGIN") == std::string::npos) return Fail(ERROR_INVALID_PARAMETER);
       request->clientCertPem = std::move(pem);
+      request->clientCertDecided = true;
       return TRUE;
     }
     case INTERNET_OPTION_HANDLE_TYPE:

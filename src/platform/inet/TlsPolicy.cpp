@@ -63,12 +63,12 @@ int VerifyCertificate(int preverified, X509_STORE_CTX* store) {
 }
 
 // Called when the server asks for a client certificate and none is configured:
-// remember it, send none.
+// remember it; send none when the caller chose none, else stop the handshake.
 int NoClientCertificate(SSL* ssl, X509**, EVP_PKEY**) {
-  if (TlsPolicy* policy = PolicyOf(ssl)) {
-    policy->seen.clientCertRequested = true;
-  }
-  return 0;
+  TlsPolicy* policy = PolicyOf(ssl);
+  if (policy == nullptr) return 0;
+  policy->seen.clientCertRequested = true;
+  return policy->refuseCertificateRequest ? -1 : 0;
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ struct TlsObservations {
 struct TlsPolicy {
   DWORD ignoreFlags = 0;  // SECURITY_FLAG_IGNORE_* bits
   bool haveClientCert = false;
+  // No decision about a client certificate yet: a server asking for one stops the
+  // handshake, so the caller can choose one (or choose none) and send again.
+  bool refuseCertificateRequest = false;
   TlsObservations seen;  // reset by the transfer before each send
 };
 

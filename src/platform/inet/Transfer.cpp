@@ -39,7 +39,8 @@ void Transfer::Detach() {
   }
 }
 
-CURL* Transfer::Prepare(const std::string& poolKey, DWORD ignoreFlags, bool haveClientCert) {
+CURL* Transfer::Prepare(const std::string& poolKey, DWORD ignoreFlags, bool haveClientCert,
+                        bool clientCertDecided) {
   Detach();
   if (easy_ != nullptr && entry_ && entry_->key == poolKey) {
     curl_easy_reset(easy_);
@@ -53,6 +54,7 @@ CURL* Transfer::Prepare(const std::string& poolKey, DWORD ignoreFlags, bool have
   }
   entry_->tls.ignoreFlags = ignoreFlags;
   entry_->tls.haveClientCert = haveClientCert;
+  entry_->tls.refuseCertificateRequest = !clientCertDecided;
   entry_->tls.seen = TlsObservations{};
 
   done_ = false;

@@ -37,7 +37,8 @@ class Transfer final : public WakeTarget {
   // Readies the easy handle for a new run under a pool key and returns it for the
   // caller's options. A new key means a new easy handle and another pooled multi,
   // so no connection or TLS session crosses keys.
-  CURL* Prepare(const std::string& poolKey, DWORD ignoreFlags, bool haveClientCert);
+  CURL* Prepare(const std::string& poolKey, DWORD ignoreFlags, bool haveClientCert,
+                bool clientCertDecided = true);
   void Start();
 
   // Runs until the final response headers are in, the first body byte arrived, or

@@ -48,6 +48,7 @@ class RequestObject : public TransferObject {
   DWORD flags = 0;
   DWORD securityFlags = 0;  // SECURITY_FLAG_IGNORE_* set by the caller
   std::string clientCertPem;
+  bool clientCertDecided = false;  // the caller set a certificate, or chose none
   RequestHeaders headers;
   std::string body;
   curl_slist* headerList = nullptr;
@@ -65,7 +66,8 @@ class FtpObject : public TransferObject {
 // Pool key of the transfers of a connect handle, plus what the request adds.
 std::string ConnectionKey(const ConnectObject& connect, const std::string& scheme,
                           const std::string& proxy, const HandleSettings& settings,
-                          DWORD securityFlags, const std::string& clientCertPem);
+                          DWORD securityFlags, const std::string& clientCertPem,
+                          bool clientCertDecided = true);
 
 // Maps a failed transfer to the thread's last error (and last response text).
 BOOL FailTransfer(Transfer& transfer, Transfer::Outcome outcome);
