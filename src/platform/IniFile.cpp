@@ -1,5 +1,9 @@
 #include "platform/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <mutex>
@@ -51,6 +55,29 @@ std::mutex& WriteMutex() {
   return mutex;
 }
 
+// Serialises read-modify-write cycles of other processes using this code on
+// files of the same folder. The folder is locked rather than the file, because
+// the file is replaced by a rename and a lock on it would stay with the old
+// inode; locking the folder also leaves no lock file behind.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 // Loads FileName; a missing file is an empty document when MissingIsEmpty.
 bool LoadDocument(const std::string& fileName, IniDocument& document, bool missingIsEmpty) {
   std::string text;
@@ -75,6 +102,7 @@ bool ModifyFile(const std::string& fileName, Change change) {
     SetLastError(kErrorPathNotFound);
     return false;
   }
+  FolderLock folderLock(folder.empty() ? std::string(".") : folder);
   IniDocument document;
   if (!LoadDocument(fileName, document, true)) return false;
   bool changed = false;

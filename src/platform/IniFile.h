@@ -20,8 +20,9 @@
 //   '[', an empty name) are refused with error 87.
 //
 // IniDocument has no internal locking: one thread at a time. The free
-// functions may be called from any thread; writes within this process are
-// serialised so two threads cannot lose each other's change.
+// functions may be called from any thread; writes are serialised, within this
+// process and with other processes using these functions (an advisory lock on
+// the file's folder), so concurrent writers cannot lose each other's change.
 #pragma once
 
 #include <optional>

@@ -8,6 +8,7 @@
 
 #include "platform/Files.h"
 #include "platform/LastError.h"
+#include "platform/Process.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -261,6 +262,27 @@ TEST_F(IniFileTest, ConcurrentWritersInOneProcessLoseNoKey) {
   EXPECT_EQ(keys.size(), 2u * kPerThread);
   EXPECT_EQ(GetPrivateProfileString("s", "a39", "", Ini()), "39");
   EXPECT_EQ(GetPrivateProfileString("s", "b0", "", Ini()), "0");
+}
+
+TEST_F(IniFileTest, ConcurrentWritingProcessesLoseNoKey) {
+  constexpr int kPerWriter = 40;
+  const std::string helper = ExecutableFolder() + "platform_test_helper";
+  std::vector<int> children;
+  for (const char* prefix : {"p", "q", "r"}) {
+    int pid = 0;
+    ASSERT_TRUE(StartProcess({helper, "ini-write", Ini(), prefix, std::to_string(kPerWriter)}, &pid));
+    children.push_back(pid);
+  }
+  for (int i = 0; i < kPerWriter; ++i) {
+    ASSERT_TRUE(WritePrivateProfileString("s", "own" + std::to_string(i), "x", Ini()));
+  }
+  for (int pid : children) {
+    int exitCode = -1;
+    ASSERT_TRUE(WaitForProcess(pid, std::chrono::seconds(60), exitCode));
+    EXPECT_EQ(exitCode, 0);
+  }
+  EXPECT_EQ(GetPrivateProfileSectionKeys("s", Ini()).size(), 4u * kPerWriter);
+  EXPECT_EQ(GetPrivateProfileString("s", "q39", "", Ini()), "39");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A second process for the platform tests:
 //   write-args FILE ARGS...        writes each argument followed by a NUL byte
 //   exit CODE                      ends with that exit code
+//   ini-write FILE PREFIX COUNT    writes keys PREFIX0.. into section "s" of FILE
 //   sleep                          waits until killed
 //   hold-mutex NAME STATUS [DONE]  creates the named mutex, writes "owned" or
 //                                  "exists" into the fifo STATUS, then waits
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/IniFile.h"
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
 
@@ -26,6 +28,15 @@ int WriteArgs(int argc, char** argv) {
     out.put('\0');
   }
   return out ? 0 : 1;
+}
+
+int IniWrite(char** argv) {
+  int count = std::atoi(argv[4]);
+  for (int i = 0; i < count; ++i) {
+    std::string key = std::string(argv[3]) + std::to_string(i);
+    if (!platform::WritePrivateProfileString("s", key, std::to_string(i), argv[2])) return 1;
+  }
+  return 0;
 }
 
 int HoldMutex(int argc, char** argv) {
@@ -54,6 +65,7 @@ int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "write-args" && argc > 2) return WriteArgs(argc, argv);
   if (mode == "exit" && argc > 2) return std::atoi(argv[2]);
+  if (mode == "ini-write" && argc > 4) return IniWrite(argv);
   if (mode == "sleep") {
     for (;;) ::pause();
   }
