@@ -26,7 +26,7 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Checks one candidate: 0 when it is an executable regular file, else the
-// Windows-numbered reason.
+// reason in the last-error numbering.
 DWORD CheckProgram(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return ErrorFromErrno(errno);
