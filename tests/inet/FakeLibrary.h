@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "inet/clWinInet.h"
 #include "platform/inet/InetClient.h"
 
 namespace inet_test {
@@ -14,6 +15,22 @@ namespace inet_test {
 inline constexpr const char* kFakeLibrary = "libfake_inetclient.so";
 inline constexpr const char* kFakeWithoutStatusCallback = "libfake_inetclient_nostatus.so";
 inline constexpr const char* kFakeWithoutOpenAndStatusCallback = "libfake_inetclient_noopen.so";
+
+// Names the library the binding loads for the life of the object, with nothing
+// loaded at its start and end.
+class BindingScope {
+ public:
+  explicit BindingScope(const std::string& name) {
+    clWinInet::UnloadInternetLibrary();
+    clWinInet::SetInternetLibraryName(name);
+  }
+  ~BindingScope() {
+    clWinInet::UnloadInternetLibrary();
+    clWinInet::SetInternetLibraryName(clWinInet::kDefaultInternetLibraryName);
+  }
+  BindingScope(const BindingScope&) = delete;
+  BindingScope& operator=(const BindingScope&) = delete;
+};
 
 // The controls of the fake that is loaded right now; holds a reference to it
 // for its own lifetime only.

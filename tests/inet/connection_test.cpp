@@ -21,8 +21,6 @@ using inet_test::FakeControls;
 class ConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    clWinInet::UnloadInternetLibrary();
-    clWinInet::SetInternetLibraryName(inet_test::kFakeLibrary);
     clWinInet::LoadInternetLibrary();
     fake = std::make_unique<FakeControls>();
     connection = std::make_unique<TclInternetConnection>();
@@ -30,9 +28,9 @@ class ConnectionTest : public ::testing::Test {
   void TearDown() override {
     connection.reset();
     fake.reset();
-    clWinInet::UnloadInternetLibrary();
-    clWinInet::SetInternetLibraryName(clWinInet::kDefaultInternetLibraryName);
   }
+
+  inet_test::BindingScope scope{inet_test::kFakeLibrary};
 
   // Logs every action event as "<event>:<kind>".
   void LogEvents() {

@@ -18,14 +18,7 @@ HINTERNET ValidHandle() { return reinterpret_cast<HINTERNET>(1); }
 // Every test starts with nothing loaded and the complete stand-in library named.
 class BindingLoadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    clWinInet::UnloadInternetLibrary();
-    clWinInet::SetInternetLibraryName(inet_test::kFakeLibrary);
-  }
-  void TearDown() override {
-    clWinInet::UnloadInternetLibrary();
-    clWinInet::SetInternetLibraryName(clWinInet::kDefaultInternetLibraryName);
-  }
+  inet_test::BindingScope scope{inet_test::kFakeLibrary};
 
   // The message of the exception the next wrapper call raises ("" if none).
   static std::string LoadFailure() {
@@ -121,7 +114,6 @@ TEST_F(BindingLoadTest, UnloadForgetsTheTableAndTheNextCallLoadsAgain) {
 class InternetErrorTextTest : public BindingLoadTest {
  protected:
   void SetUp() override {
-    BindingLoadTest::SetUp();
     clWinInet::LoadInternetLibrary();
     fake_ = std::make_unique<FakeControls>();
     fake_->ResetMessages();
@@ -131,7 +123,6 @@ class InternetErrorTextTest : public BindingLoadTest {
     fake_->SetResponse("");
     fake_.reset();
     SetInternetMessages(TclInternetMessages());
-    BindingLoadTest::TearDown();
   }
 
   std::unique_ptr<FakeControls> fake_;

@@ -14,14 +14,7 @@ constexpr int kThreads = 16;
 
 class BindingConcurrencyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    clWinInet::UnloadInternetLibrary();
-    clWinInet::SetInternetLibraryName(inet_test::kFakeLibrary);
-  }
-  void TearDown() override {
-    clWinInet::UnloadInternetLibrary();
-    clWinInet::SetInternetLibraryName(clWinInet::kDefaultInternetLibraryName);
-  }
+  inet_test::BindingScope scope{inet_test::kFakeLibrary};
 
   // Runs Body on kThreads threads released at the same moment.
   template <class Body>
