@@ -1,5 +1,7 @@
 #include "http/clHttpRequestItems.h"
 
+#include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 
@@ -9,17 +11,26 @@
 
 namespace {
 
-// Process-wide: builders on any thread may look classes up.
+// Process-wide: builders on any thread may look classes up. Entries are never
+// changed or freed once made, so a returned entry stays valid and unchanged
+// while another thread registers a replacement.
 struct Registry {
   std::mutex mutex;
-  std::map<std::string, TclHttpRequestItemClass> classes;
+  std::deque<TclHttpRequestItemClass> entries;
+  std::map<std::string, const TclHttpRequestItemClass*> classes;
 
   Registry() {
     for (const auto* c : {&TclBinaryRequestItem::ClassInfo(), &TclTextRequestItem::ClassInfo(),
                           &TclXmlRequestItem::ClassInfo(), &TclFormFieldRequestItem::ClassInfo(),
                           &TclSubmitFileRequestItem::ClassInfo()}) {
-      classes[c->name] = *c;
+      Add(*c);
     }
+  }
+  void Add(const TclHttpRequestItemClass& itemClass) {
+    const TclHttpRequestItemClass*& slot = classes[itemClass.name];
+    if (slot && slot->create == itemClass.create && std::strcmp(slot->name, itemClass.name) == 0) return;
+    entries.push_back(itemClass);
+    slot = &entries.back();
   }
 };
 
@@ -33,14 +44,14 @@ Registry& TheRegistry() {
 void RegisterRequestItemClass(const TclHttpRequestItemClass& itemClass) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.classes[itemClass.name] = itemClass;
+  r.Add(itemClass);
 }
 
 const TclHttpRequestItemClass* FindRequestItemClass(const std::string& name) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
   auto it = r.classes.find(name);
-  return it == r.classes.end() ? nullptr : &it->second;
+  return it == r.classes.end() ? nullptr : it->second;
 }
 
 const rtl::Json& TclItemReader::Next() {

@@ -16,6 +16,7 @@ class TclHttpRequestBuilder;
 class TclHttpRequestItem;
 
 // The class reference of an item: its name and how to construct one.
+// The name must live as long as the process (a string literal).
 struct TclHttpRequestItemClass {
   const char* name;
   TclHttpRequestItem* (*create)(TclHttpRequestBuilder* builder);
