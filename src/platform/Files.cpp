@@ -221,6 +221,11 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
   if (failIfExists && ::lstat(target.c_str(), &targetStat) == 0) return FailCode(kErrorFileExists);
 
   const std::string finalTarget = ReplacementTarget(target);
+  // A replaced file keeps its own permissions: a program updated by a plain
+  // copy must stay executable.
+  mode_t mode = sourceStat.st_mode & 07777;
+  struct stat replaced {};
+  if (::stat(finalTarget.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) mode = replaced.st_mode & 07777;
   std::string temp;
   FdGuard out(CreateTempBeside(finalTarget, temp));
   if (out.Get() < 0) return FailWith(errno);
@@ -241,7 +246,7 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
     if (n == 0) break;
     if (!WriteAll(out.Get(), buffer.data(), static_cast<std::size_t>(n))) return abandon(errno);
   }
-  if (::fchmod(out.Get(), sourceStat.st_mode & 07777) != 0) return abandon(errno);
+  if (::fchmod(out.Get(), mode) != 0) return abandon(errno);
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_NOW;
@@ -268,6 +273,10 @@ bool WriteFileAtomically(const std::string& path, std::string_view data) {
   struct stat existing {};
   bool keepMode = ::stat(finalTarget.c_str(), &existing) == 0;
   if (keepMode && S_ISDIR(existing.st_mode)) return FailCode(kErrorAccessDenied);
+  // The rename could replace a file we may not write; honour its protection,
+  // and a file without any write bit counts as read-only even for the superuser.
+  if (keepMode && ::access(finalTarget.c_str(), W_OK) != 0) return FailWith(errno);
+  if (keepMode && (existing.st_mode & 0222) == 0) return FailCode(kErrorAccessDenied);
 
   std::string temp;
   FdGuard out(CreateTempBeside(finalTarget, temp));

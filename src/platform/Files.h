@@ -50,16 +50,19 @@ std::int64_t FileSize(const std::string& path);
 // Copies Source to Target. When Target exists and FailIfExists is true the copy
 // fails with 80 (file exists) and Target is left untouched. The copy is written
 // to a temporary file beside Target and renamed over it, so Target is never
-// seen half-written and a running program at Target can be replaced. The new
-// file gets Source's permission bits and last-write time. Fails with 2 when
+// seen half-written and a running program at Target can be replaced. A
+// replaced Target keeps its permission bits, a new one gets Source's; both get
+// Source's last-write time. Fails with 2 when
 // Source is missing, 3 when Target's folder is missing, 5 when either names a
 // folder.
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
 
 // Replaces Path's contents with Data: written to a temporary file in the same
 // folder, flushed to disk, then renamed over Path. Keeps the permission bits of
-// an existing file; a new file gets 0666 less the umask. A link at Path is
-// followed, so the file it points to is replaced.
+// an existing file and refuses (5) one that this process may not write or that
+// has no write bit at all; a new
+// file gets 0666 less the umask. A link at Path is followed, so the file it
+// points to is replaced.
 bool WriteFileAtomically(const std::string& path, std::string_view data);
 
 // Reads a whole file into Data (bytes unchanged).

@@ -67,6 +67,16 @@ TEST_F(CopyFileTest, OverwritesExistingTargetWhenAllowed) {
   EXPECT_EQ(ReadFile(dir_.File("dst")), "new contents");
 }
 
+TEST_F(CopyFileTest, ReplacedProgramStaysExecutable) {
+  WriteFile(dir_.File("staged"), "new program");
+  ::chmod(dir_.File("staged").c_str(), 0644);
+  WriteFile(dir_.File("tarvo.exe"), "old program");
+  ::chmod(dir_.File("tarvo.exe").c_str(), 0755);
+  ASSERT_TRUE(CopyFile(dir_.File("staged"), dir_.File("tarvo.exe"), false));
+  EXPECT_EQ(ReadFile(dir_.File("tarvo.exe")), "new program");
+  EXPECT_EQ(ModeOf(dir_.File("tarvo.exe")), 0755u);
+}
+
 TEST_F(CopyFileTest, RefusesExistingTargetWithFileExists) {
   WriteFile(dir_.File("src"), "new");
   WriteFile(dir_.File("dst"), "keep me");
@@ -187,6 +197,15 @@ TEST_F(FilesAndFoldersTest, AtomicWriteReplacesContentsAndKeepsMode) {
   EXPECT_EQ(ReadFile(dir_.File("settings")), std::string("new\0bytes", 9));
   EXPECT_EQ(ModeOf(dir_.File("settings")), 0640u);
   EXPECT_EQ(FolderEntries(dir_.Path()), (std::set<std::string>{"settings"}));
+}
+
+TEST_F(FilesAndFoldersTest, AtomicWriteLeavesReadOnlyFileAlone) {
+  WriteFile(dir_.File("locked"), "protected");
+  ::chmod(dir_.File("locked").c_str(), 0444);
+  EXPECT_FALSE(WriteFileAtomically(dir_.File("locked"), "overwritten"));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(ReadFile(dir_.File("locked")), "protected");
+  EXPECT_EQ(FolderEntries(dir_.Path()), (std::set<std::string>{"locked"}));
 }
 
 TEST_F(FilesAndFoldersTest, AtomicWriteThroughLinkUpdatesTheLinkedFile) {

@@ -215,6 +215,15 @@ TEST_F(IniFileTest, RefusedWriteLeavesTheFileAlone) {
   EXPECT_EQ(ReadFile(Ini()), "[s]\nk=v\n");
 }
 
+TEST_F(IniFileTest, ReadOnlyFileIsNotRewritten) {
+  WriteFile(Ini(), "[tarvo]\nver=1\n");
+  ::chmod(Ini().c_str(), 0444);
+  EXPECT_FALSE(WritePrivateProfileString("tarvo", "ver", "2", Ini()));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(ReadFile(Ini()), "[tarvo]\nver=1\n");
+  EXPECT_EQ(GetPrivateProfileString("tarvo", "ver", "", Ini()), "1");
+}
+
 TEST_F(IniFileTest, UpdateListWithGapStopsBeforeTheGap) {
   WriteFile(Ini(), "[main]\nfile1=1,a.dat\nfile3=2,c.exe\n");
   EXPECT_EQ(GetPrivateProfileString("MAIN", "file1", "", Ini()), "1,a.dat");
