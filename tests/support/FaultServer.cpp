@@ -1,6 +1,7 @@
 #include "support/FaultServer.h"
 
 #include <httplib.h>
+#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -32,6 +33,56 @@ bool ParseRange(const std::string& value, size_t size, Range& range) {
   range.first = std::stoull(first);
   range.last = last.empty() ? size - 1 : std::min<size_t>(std::stoull(last), size - 1);
   return range.first <= range.last && range.first < size;
+}
+
+std::string Md5Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 15]);
+  }
+  return hex;
+}
+
+// The value of one parameter of a Digest authorization header.
+std::string DigestParameter(const std::string& header, const std::string& name) {
+  size_t pos = 0;
+  while ((pos = header.find(name + "=", pos)) != std::string::npos) {
+    if (pos == 0 || header[pos - 1] == ' ' || header[pos - 1] == ',') {
+      size_t start = pos + name.size() + 1;
+      if (start < header.size() && header[start] == '"') {
+        size_t end = header.find('"', start + 1);
+        return header.substr(start + 1, end - start - 1);
+      }
+      size_t end = header.find(',', start);
+      return header.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    }
+    pos += name.size();
+  }
+  return "";
+}
+
+constexpr const char* kRealm = "loopback";
+constexpr const char* kNonce = "5e0c4f5b9d2a";
+
+bool DigestAccepted(const std::string& header, const std::string& method, const FaultRoute& route) {
+  if (header.rfind("Digest ", 0) != 0) return false;
+  if (DigestParameter(header, "username") != route.digestUser ||
+      DigestParameter(header, "nonce") != kNonce) {
+    return false;
+  }
+  std::string ha1 = Md5Hex(route.digestUser + ":" + kRealm + ":" + route.digestPassword);
+  std::string ha2 = Md5Hex(method + ":" + DigestParameter(header, "uri"));
+  std::string qop = DigestParameter(header, "qop");
+  std::string expected =
+      qop.empty() ? Md5Hex(ha1 + ":" + kNonce + ":" + ha2)
+                  : Md5Hex(ha1 + ":" + kNonce + ":" + DigestParameter(header, "nc") + ":" +
+                           DigestParameter(header, "cnonce") + ":" + qop + ":" + ha2);
+  return DigestParameter(header, "response") == expected;
 }
 
 }  // namespace
@@ -68,7 +119,12 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(recorded);
-      auto found = routes_.find(request.path);
+      std::string path = request.path;
+      if (path.rfind("http://", 0) == 0) {
+        size_t slash = path.find('/', 7);
+        path = slash == std::string::npos ? "/" : path.substr(slash);
+      }
+      auto found = routes_.find(path);
       if (found != routes_.end()) {
         route = found->second;
         known = true;
@@ -81,6 +137,17 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
       response.status = 404;
       response.set_content("not found", "text/plain");
       return;
+    }
+    if (!route.digestUser.empty()) {
+      const char* credentials = route.digestAsProxy ? "Proxy-Authorization" : "Authorization";
+      if (!DigestAccepted(request.get_header_value(credentials), request.method, route)) {
+        response.status = route.digestAsProxy ? 407 : 401;
+        response.set_header(route.digestAsProxy ? "Proxy-Authenticate" : "WWW-Authenticate",
+                            std::string("Digest realm=\"") + kRealm + "\", nonce=\"" + kNonce +
+                                "\", qop=\"auth\", algorithm=MD5");
+        response.set_content("authentication required", "text/plain");
+        return;
+      }
     }
     if (route.stallBeforeHeaders && !WaitWhileStalled()) {
       return;

@@ -2,7 +2,8 @@
 // the connection after N body bytes, stall (until released or stopped), answer
 // with an error status, omit Last-Modified or Content-Length, ignore or misplace
 // byte ranges, send gzip-encoded bodies. It records every request it received so
-// tests can check exact request lines and headers.
+// tests can check exact request lines and headers. Requests sent to it as a
+// proxy ("GET http://host:port/path") are served from the route of their path.
 //
 // Threads: the server runs its own threads; Route/Requests/ReleaseStalls may be
 // called from any thread (guarded by the server's mutex).
@@ -38,6 +39,11 @@ struct FaultRoute {
   bool stallBeforeHeaders = false;
   bool gzip = false;  // send the body gzip-compressed with Content-Encoding: gzip
   std::string contentEncoding;  // an explicit Content-Encoding header (body sent as is)
+  // Digest credentials the route demands: as an origin server (401) or, with
+  // digestAsProxy, as the proxy the client sends its request to (407).
+  std::string digestUser;
+  std::string digestPassword;
+  bool digestAsProxy = false;
 };
 
 struct RecordedRequest {

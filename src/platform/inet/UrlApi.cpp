@@ -68,7 +68,7 @@ std::string JoinUrl(const UrlParts& parts, std::string_view user, std::string_vi
     return url;
   }
   url.append("//");
-  if (!user.empty()) {
+  if (!user.empty() || !password.empty()) {
     url.append(user);
     if (!password.empty()) {
       url.push_back(':');

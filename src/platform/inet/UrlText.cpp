@@ -168,6 +168,11 @@ std::optional<UrlParts> SplitUrl(std::string_view url, DWORD& error) {
   } else {
     size_t portColon = hostPort.rfind(':');
     parts.host = hostPort.substr(0, portColon);
+    // More than one colon outside brackets cannot be told apart from a port.
+    if (parts.host.find(':') != std::string_view::npos) {
+      error = ERROR_INTERNET_INVALID_URL;
+      return std::nullopt;
+    }
     if (portColon != std::string_view::npos) {
       portText = hostPort.substr(portColon + 1);
       parts.portGiven = true;

@@ -138,3 +138,70 @@ TEST_F(Proxy, PerSchemeEntryChoosesTheProxyForHttp) {
 }
 
 }  // namespace
+
+namespace {
+
+// Digest: the fault server plays the proxy (and, separately, the origin server).
+class Digest : public ::testing::Test {
+ protected:
+  FaultServer server;
+};
+
+TEST_F(Digest, ProxyDigestChallengeIsAnsweredWithTheProxyCredentials) {
+  FaultRoute route;
+  route.body = "digest proxied";
+  route.digestUser = "dig";
+  route.digestPassword = "est";
+  route.digestAsProxy = true;
+  server.Route("/d.txt", route);
+  // The target port is never contacted: the request goes to the proxy.
+  HttpSession s = OpenHttp("127.0.0.1", 9, "GET", "/d.txt", 0, INTERNET_OPEN_TYPE_PROXY,
+                           ("127.0.0.1:" + std::to_string(server.Port())).c_str());
+  ASSERT_TRUE(HttpSendRequestA(s.request.get(), nullptr, 0, nullptr, 0)) << LastError();
+  ASSERT_EQ(StatusCode(s.request.get()), 407u);
+  InternetSetOptionA(s.request.get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char*>("dig"), 3);
+  InternetSetOptionA(s.request.get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char*>("est"), 3);
+  ASSERT_TRUE(HttpSendRequestA(s.request.get(), nullptr, 0, nullptr, 0)) << LastError();
+  EXPECT_EQ(StatusCode(s.request.get()), 200u);
+  std::string body;
+  ASSERT_TRUE(ReadAll(s.request.get(), body));
+  EXPECT_EQ(body, "digest proxied");
+  auto requests = server.Requests();
+  ASSERT_GE(requests.size(), 3u);
+  EXPECT_EQ(requests.back().path, "http://127.0.0.1:9/d.txt");
+  EXPECT_EQ(requests.back().Header("proxy-authorization").rfind("Digest ", 0), 0u);
+}
+
+TEST_F(Digest, WrongProxyPasswordEndsWith407) {
+  FaultRoute route;
+  route.body = "x";
+  route.digestUser = "dig";
+  route.digestPassword = "est";
+  route.digestAsProxy = true;
+  server.Route("/d.txt", route);
+  HttpSession s = OpenHttp("127.0.0.1", 9, "GET", "/d.txt", 0, INTERNET_OPEN_TYPE_PROXY,
+                           ("127.0.0.1:" + std::to_string(server.Port())).c_str());
+  InternetSetOptionA(s.request.get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char*>("dig"), 3);
+  InternetSetOptionA(s.request.get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char*>("bad"), 3);
+  ASSERT_TRUE(HttpSendRequestA(s.request.get(), nullptr, 0, nullptr, 0)) << LastError();
+  EXPECT_EQ(StatusCode(s.request.get()), 407u);
+}
+
+TEST_F(Digest, ServerDigestUsesTheConnectCredentials) {
+  FaultRoute route;
+  route.body = "digest origin";
+  route.digestUser = "joe";
+  route.digestPassword = "pw";
+  server.Route("/o.txt", route);
+  Handle root(InternetOpenA("inet-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  Handle connect(InternetConnectA(root.get(), "127.0.0.1", static_cast<INTERNET_PORT>(server.Port()),
+                                  "joe", "pw", INTERNET_SERVICE_HTTP, 0, 0));
+  Handle request(HttpOpenRequestA(connect.get(), "GET", "/o.txt", nullptr, nullptr, nullptr, 0, 0));
+  ASSERT_TRUE(HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) << LastError();
+  EXPECT_EQ(StatusCode(request.get()), 200u);
+  std::string body;
+  ASSERT_TRUE(ReadAll(request.get(), body));
+  EXPECT_EQ(body, "digest origin");
+}
+
+}  // namespace
