@@ -13,6 +13,9 @@ using Clock = std::chrono::steady_clock;
 // A larger receive buffer halves the client's CPU time on fast links.
 constexpr long kReceiveBufferSize = 100 * 1024;
 constexpr int kPollSliceMs = 1000;
+// Bytes received ahead of the caller's reads. Beyond this the transfer pauses;
+// pausing often costs an allocation per chunk inside libcurl.
+constexpr size_t kStageLimit = 256 * 1024;
 
 bool IsReplyLine(std::string_view line) {
   return line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0])) &&
@@ -205,22 +208,30 @@ size_t Transfer::OnWrite(char* data, size_t size, size_t count, void* self) {
   }
   transfer->progressed_ = true;
   transfer->bodyStarted_ = true;
-  if (transfer->stageOffset_ < transfer->stage_.size()) {
-    // The caller has not taken the last chunk yet: hold this one in libcurl.
+  std::string& stage = transfer->stage_;
+  size_t staged = stage.size() - transfer->stageOffset_;
+  if (staged > 0 && staged + length > kStageLimit) {
+    // The caller has not taken enough yet: libcurl holds this chunk until the
+    // next pull un-pauses the transfer.
     transfer->paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  transfer->stage_.clear();
-  transfer->stageOffset_ = 0;
-  size_t room = transfer->callerBuffer_ ? transfer->callerWant_ - transfer->callerHave_ : 0;
-  size_t taken = std::min(room, length);
-  if (taken > 0) {
-    std::memcpy(transfer->callerBuffer_ + transfer->callerHave_, data, taken);
-    transfer->callerHave_ += static_cast<DWORD>(taken);
+  size_t taken = 0;
+  if (staged == 0) {
+    stage.clear();
+    transfer->stageOffset_ = 0;
+    size_t room = transfer->callerBuffer_ ? transfer->callerWant_ - transfer->callerHave_ : 0;
+    taken = std::min(room, length);
+    if (taken > 0) {
+      std::memcpy(transfer->callerBuffer_ + transfer->callerHave_, data, taken);
+      transfer->callerHave_ += static_cast<DWORD>(taken);
+    }
+  } else if (transfer->stageOffset_ > 0) {
+    stage.erase(0, transfer->stageOffset_);
+    transfer->stageOffset_ = 0;
   }
-  if (taken < length) {
-    transfer->stage_.assign(data + taken, length - taken);
-  }
+  // The stage keeps its capacity, so steady reading allocates nothing.
+  stage.append(data + taken, length - taken);
   return length;
 }
 
