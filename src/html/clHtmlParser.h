@@ -27,6 +27,7 @@
 // the tag is a control of a form. Tags are reported in document order.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,7 +36,7 @@
 #include "rtl/Component.h"
 #include "rtl/Exceptions.h"
 
-enum TclHtmlParseMethod { pmAll, pmTagsOnly, pmTextOnly };
+enum TclHtmlParseMethod : std::uint8_t { pmAll, pmTagsOnly, pmTextOnly };
 
 class TclHtmlParser;
 using TclOnParseTag = std::function<void(TclHtmlParser* sender, TclHtmlTag* tag)>;

@@ -11,7 +11,7 @@
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
 
-enum TclEncodeMethod { cmNone, cmMIMEQuotedPrintable, cmMIMEBase64, cmUUEncode };
+enum TclEncodeMethod : std::uint8_t { cmNone, cmMIMEQuotedPrintable, cmMIMEBase64, cmUUEncode };
 
 class EclEncoderError : public rtl::Exception {
  public:

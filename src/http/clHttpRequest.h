@@ -23,7 +23,7 @@
 
 class TclHtmlParser;
 
-enum TclRequestType { rtUnknown, rtFormData, rtMultiPartData };
+enum TclRequestType : std::uint8_t { rtUnknown, rtFormData, rtMultiPartData };
 
 class EclRequestBuilderError : public rtl::Exception {
  public:

@@ -11,7 +11,7 @@
 #include "rtl/Component.h"
 #include "rtl/StringList.h"
 
-enum TclAuthenticationType { atBasic, atDigest };
+enum TclAuthenticationType : std::uint8_t { atBasic, atDigest };
 
 class TclHttpRequestBuilder;
 

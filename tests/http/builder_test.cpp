@@ -136,8 +136,8 @@ TEST_F(BuilderTest, BodySizeEqualsStreamBytesForEveryKind) {
   for (TclRequestType type : {rtMultiPartData, rtUnknown, rtFormData}) {
     builder.SetRequestType(type);
     builder.Prepare();
-    EXPECT_EQ(static_cast<std::int64_t>(Body(builder).size()), builder.GetBodySize()) << type;
-    EXPECT_EQ(builder.Header().ContentLength(), builder.GetBodySize()) << type;
+    EXPECT_EQ(static_cast<std::int64_t>(Body(builder).size()), builder.GetBodySize()) << static_cast<int>(type);
+    EXPECT_EQ(builder.Header().ContentLength(), builder.GetBodySize()) << static_cast<int>(type);
   }
   builder.ClearItems();
   builder.SetRequestType(rtMultiPartData);
