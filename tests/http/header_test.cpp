@@ -105,9 +105,11 @@ TEST_F(HeaderTest, CacheIsTheSameListUntilAChange) {
   EXPECT_EQ(first->Items(), second->Items());
   header.SetAccept("text/html, */*");  // equal value
   EXPECT_EQ(changes, 0);
-  EXPECT_EQ(header.GetHeaderLines().Count(), 3);
+  EXPECT_EQ(first->Count(), 3) << "the cached lines were kept";
   header.SetAccept("a/b");
   EXPECT_EQ(changes, 1);
+  EXPECT_EQ(first->Count(), 0) << "a change drops the cached lines";
+  EXPECT_EQ(&header.GetHeaderLines(), first);
   EXPECT_EQ(header.GetHeaderLines()[0], "Accept: a/b");
 }
 
