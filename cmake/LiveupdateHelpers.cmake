@@ -32,6 +32,7 @@ function(liveupdate_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # One label per test: a label list does not survive test discovery intact.
   gtest_discover_tests(${T_NAME}
     PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
     DISCOVERY_TIMEOUT 60)
@@ -50,7 +51,7 @@ endfunction()
 # liveupdate_test_folder(<prefix> LIBS ...)
 # The tests of one folder, by file name:
 #   *_test.cpp              -> <prefix>_tests              (label unit)
-#   *_threading_test.cpp    -> <prefix>_threading_tests    (labels unit, threading)
+#   *_threading_test.cpp    -> <prefix>_threading_tests    (label threading: real threads against each other, also run under the thread sanitizer)
 #   *_integration_test.cpp  -> <prefix>_integration_tests  (label integration)
 function(liveupdate_test_folder prefix)
   cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
@@ -69,7 +70,7 @@ function(liveupdate_test_folder prefix)
   endif()
   if(_threading)
     liveupdate_test(NAME ${prefix}_threading_tests SOURCES ${_threading} LIBS ${F_LIBS} test_support
-      LABELS "unit;threading")
+      LABELS threading)
   endif()
   if(_integration)
     liveupdate_test(NAME ${prefix}_integration_tests SOURCES ${_integration} LIBS ${F_LIBS} test_support
