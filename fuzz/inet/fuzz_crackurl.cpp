@@ -1,11 +1,13 @@
 // URL cracking and rebuilding on arbitrary input: never crashes, never writes past
 // the component buffers, and a rebuilt URL is stable (cracking and rebuilding it
-// again gives the same text and the same scheme).
+// again gives the same text and the same scheme) unless escaping made a component
+// too long for its buffer.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/LastError.h"
 #include "platform/inet/InetClient.h"
 
 namespace {
@@ -73,7 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::string rebuilt = first.Rebuild();
   if (rebuilt.empty()) return 0;
   Cracked second(rebuilt);
-  if (!second.ok) std::abort();
+  if (!second.ok) {
+    // Escaping may grow a component past its fixed buffer; anything else is a fault.
+    if (platform::GetLastError() != ERROR_INSUFFICIENT_BUFFER) std::abort();
+    return 0;
+  }
   if (second.c.nScheme != first.c.nScheme) std::abort();
   std::string again = second.Rebuild();
   if (again != rebuilt) std::abort();

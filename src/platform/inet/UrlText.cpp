@@ -193,6 +193,12 @@ std::optional<UrlParts> SplitUrl(std::string_view url, DWORD& error) {
     }
     parts.port = static_cast<INTERNET_PORT>(value);
   }
+  for (char c : parts.host) {
+    if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) == 0x7F) {
+      error = ERROR_INTERNET_INVALID_URL;
+      return std::nullopt;
+    }
+  }
   if (parts.host.empty() && scheme->number != INTERNET_SCHEME_FILE) {
     error = ERROR_INTERNET_INVALID_URL;
     return std::nullopt;
@@ -212,7 +218,8 @@ std::string PercentDecode(std::string_view text) {
     if (text[i] == '%' && i + 2 < text.size()) {
       int high = HexValue(text[i + 1]);
       int low = HexValue(text[i + 2]);
-      if (high >= 0 && low >= 0) {
+      // "%00" stays escaped: a zero byte would cut the component short.
+      if (high >= 0 && low >= 0 && high * 16 + low != 0) {
         result.push_back(static_cast<char>(high * 16 + low));
         i += 2;
         continue;

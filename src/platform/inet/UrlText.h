@@ -31,7 +31,7 @@ INTERNET_SCHEME SchemeNumber(std::string_view scheme);
 const char* SchemeName(INTERNET_SCHEME scheme);
 INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme);
 
-// %XX sequences to bytes; malformed sequences stay as they are.
+// %XX sequences to bytes; malformed sequences and "%00" stay as they are.
 std::string PercentDecode(std::string_view text);
 
 enum class EscapeSet {
