@@ -218,3 +218,28 @@ TEST(UrlCombine, ResolvesRelativeReferencesAgainstTheBase) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UrlCrackInput, EscapedZeroStaysEscapedAndControlCharactersInHostsAreRefused) {
+  CrackBuffers b;
+  ASSERT_TRUE(b.Crack("http://h/a%00b"));
+  EXPECT_STREQ(b.path, "/a%00b");
+  EXPECT_EQ(b.components.dwUrlPathLength, 6u);
+  CrackBuffers c;
+  EXPECT_FALSE(c.Crack("http://jo\x0f:/x"));
+  EXPECT_EQ(LastError(), ERROR_INTERNET_INVALID_URL);
+  CrackBuffers d;
+  EXPECT_FALSE(d.Crack("http://a:b:80/x"));
+  EXPECT_EQ(LastError(), ERROR_INTERNET_INVALID_URL);
+}
+
+TEST(UrlCrackInput, PasswordWithoutUserNameSurvivesTheRebuild) {
+  CrackBuffers b;
+  ASSERT_TRUE(b.Crack("ftp://:pw@host/f"));
+  EXPECT_STREQ(b.user, "");
+  EXPECT_STREQ(b.password, "pw");
+  EXPECT_EQ(b.Create(ICU_ESCAPE | ICU_USERNAME), "ftp://:pw@host/f");
+}
+
+}  // namespace
