@@ -22,11 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       TclHtmlTag* tag = parser.Tags().Items(i);
       owned.insert(tag);
       if (tag->Position() < 0 || tag->Length() < 2 ||
-          static_cast<std::size_t>(tag->Position()) + static_cast<std::size_t>(tag->Length()) > size) {
+          static_cast<std::size_t>(tag->Position()) + static_cast<std::size_t>(tag->Length()) >
+              size) {
         __builtin_trap();
       }
     }
-    if (static_cast<int>(owned.size()) != parser.Tags().Count() || events != parser.Tags().Count()) __builtin_trap();
+    if (static_cast<int>(owned.size()) != parser.Tags().Count() || events != parser.Tags().Count())
+      __builtin_trap();
     for (TclHtmlTagList* list : {static_cast<TclHtmlTagList*>(&parser.Forms()),
                                  static_cast<TclHtmlTagList*>(&parser.Links()),
                                  static_cast<TclHtmlTagList*>(&parser.Images())}) {

@@ -19,7 +19,8 @@ std::string OpenSslDecode(const std::string& base64) {
   if (joined.size() % 4 != 0) __builtin_trap();
   std::string out(joined.size() / 4 * 3 + 1, '\0');
   int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(joined.data()), static_cast<int>(joined.size()));
+                          reinterpret_cast<const unsigned char*>(joined.data()),
+                          static_cast<int>(joined.size()));
   if (n < 0) __builtin_trap();
   // EVP_DecodeBlock counts the bytes of "=" padding as data.
   size_t padding = 0;
@@ -62,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       size_t lineStart = 0;
       for (size_t i = 0; i <= out.size(); ++i) {
         if (i == out.size() || out[i] == '\r') {
-          if (i - lineStart > static_cast<size_t>(encoder.CharsPerLine()) && !(data[2] & 2)) __builtin_trap();
+          if (i - lineStart > static_cast<size_t>(encoder.CharsPerLine()) && !(data[2] & 2))
+            __builtin_trap();
           lineStart = i + 2;
         }
       }

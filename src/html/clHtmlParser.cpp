@@ -11,7 +11,9 @@ bool IsFormControl(const std::string& name) {
   return name == "input" || name == "select" || name == "textarea" || name == "button";
 }
 
-int Clamp32(size_t value) { return value > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(value); }
+int Clamp32(size_t value) {
+  return value > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
 
 }  // namespace
 
@@ -70,7 +72,8 @@ class TclHtmlParser::Builder {
     } else {
       tag = std::make_unique<TclHtmlTag>(name, position, length);
     }
-    for (auto& [attrName, value] : token.attributes) tag->AddAttribute(std::move(attrName), std::move(value));
+    for (auto& [attrName, value] : token.attributes)
+      tag->AddAttribute(std::move(attrName), std::move(value));
     TclHtmlTag* raw = tag.release();
     p_.tags_->Add(raw);  // Tags owns it from here on
     pending_ = raw;
@@ -151,8 +154,8 @@ void TclHtmlParser::Parse(const std::string& html) {
 
 void TclHtmlParser::DefineProperties(rtl::Properties& properties) {
   properties.Enum<TclHtmlParseMethod>(
-      "ParseMethod", [this] { return parseMethod_; }, [this](TclHtmlParseMethod v) { SetParseMethod(v); },
-      {"pmAll", "pmTagsOnly", "pmTextOnly"});
+      "ParseMethod", [this] { return parseMethod_; },
+      [this](TclHtmlParseMethod v) { SetParseMethod(v); }, {"pmAll", "pmTagsOnly", "pmTextOnly"});
 }
 
 void TclHtmlParser::DoParseTag(TclHtmlTag* tag) {

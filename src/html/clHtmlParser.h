@@ -43,8 +43,10 @@ using TclOnParseTag = std::function<void(TclHtmlParser* sender, TclHtmlTag* tag)
 using TclOnParseForm = std::function<void(TclHtmlParser* sender, TclHtmlForm* form)>;
 using TclOnParseLink = std::function<void(TclHtmlParser* sender, TclHtmlLink* link)>;
 using TclOnParseImage = std::function<void(TclHtmlParser* sender, TclHtmlImage* image)>;
-using TclOnParseAttribute = std::function<void(TclHtmlParser* sender, TclHtmlTag* tag, TclHtmlAttribute* attribute)>;
-using TclOnParseFormControl = std::function<void(TclHtmlParser* sender, TclHtmlForm* form, TclHtmlTag* control)>;
+using TclOnParseAttribute =
+    std::function<void(TclHtmlParser* sender, TclHtmlTag* tag, TclHtmlAttribute* attribute)>;
+using TclOnParseFormControl =
+    std::function<void(TclHtmlParser* sender, TclHtmlForm* form, TclHtmlTag* control)>;
 
 class TclHtmlParser : public rtl::Component {
  public:

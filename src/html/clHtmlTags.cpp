@@ -29,7 +29,9 @@ TclHtmlAttribute* TclHtmlTag::AddAttribute(std::string name, std::string value) 
   return attributes_.back().get();
 }
 
-TclHtmlTagList::~TclHtmlTagList() { Clear(); }
+TclHtmlTagList::~TclHtmlTagList() {
+  Clear();
+}
 
 TclHtmlTag* TclHtmlTagList::Items(int index) const {
   if (index < 0 || index >= Count()) rtl::RaiseListIndexError(index);
@@ -49,4 +51,6 @@ void TclHtmlTagList::Add(TclHtmlTag* tag) {
   guard.release();
 }
 
-TclHtmlForm::~TclHtmlForm() { controls_.reset(); }
+TclHtmlForm::~TclHtmlForm() {
+  controls_.reset();
+}

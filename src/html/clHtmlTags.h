@@ -10,7 +10,8 @@
 
 class TclHtmlAttribute {
  public:
-  TclHtmlAttribute(std::string name, std::string value) : name_(std::move(name)), value_(std::move(value)) {}
+  TclHtmlAttribute(std::string name, std::string value)
+      : name_(std::move(name)), value_(std::move(value)) {}
   // Lower-case, as browsers compare attribute names.
   const std::string& Name() const { return name_; }
   // Character references decoded; empty for an attribute written without value.

@@ -8,15 +8,23 @@
 namespace html {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+bool IsAlpha(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool IsRawText(const std::string& name) {
-  return name == "script" || name == "style" || name == "xmp" || name == "iframe" || name == "noembed" ||
-         name == "noframes";
+  return name == "script" || name == "style" || name == "xmp" || name == "iframe" ||
+         name == "noembed" || name == "noframes";
 }
-bool IsEscapableRawText(const std::string& name) { return name == "textarea" || name == "title"; }
+bool IsEscapableRawText(const std::string& name) {
+  return name == "textarea" || name == "title";
+}
 
 }  // namespace
 
@@ -173,7 +181,8 @@ bool Tokenizer::ReadTag(Token& token) {
     }
     // Attribute name; a leading "=" belongs to the name.
     std::string attrName(1, Lower(s_[i++]));
-    while (i < n && !IsSpace(s_[i]) && s_[i] != '/' && s_[i] != '>' && s_[i] != '=') attrName += Lower(s_[i++]);
+    while (i < n && !IsSpace(s_[i]) && s_[i] != '/' && s_[i] != '>' && s_[i] != '=')
+      attrName += Lower(s_[i++]);
     while (i < n && IsSpace(s_[i])) ++i;
     std::string value;
     if (i < n && s_[i] == '=') {
@@ -194,7 +203,8 @@ bool Tokenizer::ReadTag(Token& token) {
         value = DecodeCharacterReferences(s_.substr(vstart, i - vstart), true);
       }
     }
-    if (seen.insert(attrName).second) attributes.emplace_back(std::move(attrName), std::move(value));
+    if (seen.insert(attrName).second)
+      attributes.emplace_back(std::move(attrName), std::move(value));
   }
   pos_ = i;
   if (!closed) {

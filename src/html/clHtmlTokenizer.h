@@ -17,13 +17,13 @@ namespace html {
 struct Token {
   enum Kind { StartTag, EndTag, Text };
   Kind kind = Text;
-  std::string name;  // lower-case tag name
+  std::string name;                                             // lower-case tag name
   std::vector<std::pair<std::string, std::string>> attributes;  // first of each name only
   bool selfClosing = false;
-  std::string text;  // decoded text (Text tokens)
+  std::string text;            // decoded text (Text tokens)
   bool scriptOrStyle = false;  // Text inside script or style: not shown to the reader
-  size_t position = 0;  // offset of "<" (tags) or of the text's first byte
-  size_t length = 0;    // bytes of the source the token spans
+  size_t position = 0;         // offset of "<" (tags) or of the text's first byte
+  size_t length = 0;           // bytes of the source the token spans
 };
 
 class Tokenizer {
@@ -41,7 +41,7 @@ class Tokenizer {
 
   std::string_view s_;
   size_t pos_ = 0;
-  std::string rawEnd_;  // name of the raw-text element we are inside, if any
+  std::string rawEnd_;       // name of the raw-text element we are inside, if any
   bool rawDecodes_ = false;  // textarea and title decode references, script does not
   bool plaintext_ = false;   // after <plaintext> everything is text
 };

@@ -8,9 +8,11 @@
 
 namespace {
 
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr std::int64_t kBlock = 48 * 1024;  // a multiple of 3, so Base64 groups never straddle blocks
+constexpr std::int64_t kBlock =
+    48 * 1024;  // a multiple of 3, so Base64 groups never straddle blocks
 
 // Buffered byte-wise access to the source, reading until the stream delivers 0.
 class Input {
@@ -55,7 +57,9 @@ class Input {
   bool eof_ = false;
 };
 
-char UUChar(unsigned value) { return value == 0 ? '`' : static_cast<char>(value + 32); }
+char UUChar(unsigned value) {
+  return value == 0 ? '`' : static_cast<char>(value + 32);
+}
 
 void AppendBase64(const unsigned char* data, size_t size, std::string& out) {
   size_t i = 0;
@@ -109,8 +113,12 @@ void TclEncoder::SetMethod(TclEncodeMethod value) {
 
 void TclEncoder::SetCharsPerLine(int value) {
   switch (method_) {
-    case cmMIMEQuotedPrintable: charsPerLine_ = std::clamp(value, 4, 76); break;
-    case cmUUEncode: charsPerLine_ = std::clamp(value, 3, 84); break;
+    case cmMIMEQuotedPrintable:
+      charsPerLine_ = std::clamp(value, 4, 76);
+      break;
+    case cmUUEncode:
+      charsPerLine_ = std::clamp(value, 3, 84);
+      break;
     case cmMIMEBase64: {
       if (value < 76) {
         charsPerLine_ = 76;
@@ -124,7 +132,8 @@ void TclEncoder::SetCharsPerLine(int value) {
       charsPerLine_ = static_cast<int>(std::min<std::int64_t>(4 * q, INT_MAX / 4 * 4));
       break;
     }
-    default: break;  // cmNone (and forced values) keep the property as it is
+    default:
+      break;  // cmNone (and forced values) keep the property as it is
   }
 }
 
@@ -151,9 +160,14 @@ void TclEncoder::Encode(rtl::Stream& source, rtl::Stream& destination, TclEncode
       destination.SetPosition(0);
       EncodeQuotedPrintable(source, out);
       break;
-    case cmMIMEBase64: EncodeBase64(source, out); break;
-    case cmUUEncode: EncodeUU(source, out); break;
-    default: throw EclEncoderError("Unsupported format.");
+    case cmMIMEBase64:
+      EncodeBase64(source, out);
+      break;
+    case cmUUEncode:
+      EncodeUU(source, out);
+      break;
+    default:
+      throw EclEncoderError("Unsupported format.");
   }
   out.Flush();
   DoProgress(static_cast<int>(source.Position() * 100 / size));
@@ -208,7 +222,8 @@ void TclEncoder::EncodeBase64(rtl::Stream& source, Output& out) {
         firstLine_ = false;
         started = true;
       }
-      AppendBase64(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size(), out.Buffer());
+      AppendBase64(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size(),
+                   out.Buffer());
       out.MaybeFlush();
       left -= n;
     }
@@ -249,8 +264,8 @@ void TclEncoder::EncodeUU(rtl::Stream& source, Output& out) {
   buffer += "`\r\n";
 }
 
-void TclEncoder::EncodeString(const std::string& source, std::string& destination, TclEncodeMethod method,
-                              bool singleLine) {
+void TclEncoder::EncodeString(const std::string& source, std::string& destination,
+                              TclEncodeMethod method, bool singleLine) {
   // Resets the flags on every way out.
   struct Flags {
     TclEncoder& e;
@@ -271,7 +286,8 @@ void TclEncoder::EncodeString(const std::string& source, std::string& destinatio
   destination = out.Data();
 }
 
-std::string TclEncoder::EncodeString(const std::string& source, TclEncodeMethod method, bool singleLine) {
+std::string TclEncoder::EncodeString(const std::string& source, TclEncodeMethod method,
+                                     bool singleLine) {
   std::string result;
   EncodeString(source, result, method, singleLine);
   return result;

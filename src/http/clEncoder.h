@@ -48,7 +48,8 @@ class TclEncoder : public rtl::Component {
   // express lines longer than 63 bytes.
   void EncodeString(const std::string& source, std::string& destination, TclEncodeMethod method,
                     bool singleLine = false);
-  std::string EncodeString(const std::string& source, TclEncodeMethod method, bool singleLine = false);
+  std::string EncodeString(const std::string& source, TclEncodeMethod method,
+                           bool singleLine = false);
 
   void DefineProperties(rtl::Properties& properties) override;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/clStreams.h"
+#include "http/clUpdateBracket.h"
 #include "rtl/PropertyStreaming.h"
 
 namespace {
@@ -25,14 +26,7 @@ TclHttpRequestBuilder::~TclHttpRequestBuilder() {
 
 template <class F>
 void TclHttpRequestBuilder::InUpdate(F&& body) {
-  BeginUpdate();
-  try {
-    body();
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  http_detail::WithinBracket([this] { BeginUpdate(); }, [this] { EndUpdate(); }, body);
 }
 
 void TclHttpRequestBuilder::EndUpdate() {
@@ -45,7 +39,8 @@ void TclHttpRequestBuilder::Changed() {
   if (!destroying_ && OnChanged) OnChanged(this);
 }
 
-void TclHttpRequestBuilder::DoGetDataStream(TclHttpRequestItem* item, std::unique_ptr<rtl::Stream>& stream) {
+void TclHttpRequestBuilder::DoGetDataStream(TclHttpRequestItem* item,
+                                            std::unique_ptr<rtl::Stream>& stream) {
   if (OnGetDataStream) OnGetDataStream(this, item, stream);
 }
 
@@ -63,9 +58,12 @@ void TclHttpRequestBuilder::SetRequestType(TclRequestType value) {
 
 std::string TclHttpRequestBuilder::ContentTypeOf(TclRequestType type) const {
   switch (type) {
-    case rtFormData: return "application/x-www-form-urlencoded";
-    case rtMultiPartData: return "multipart/form-data;boundary=";
-    default: return std::string();
+    case rtFormData:
+      return "application/x-www-form-urlencoded";
+    case rtMultiPartData:
+      return "multipart/form-data;boundary=";
+    default:
+      return std::string();
   }
 }
 
@@ -74,9 +72,10 @@ TclRequestType TclHttpRequestBuilder::DerivedRequestType() const {
     return dynamic_cast<const TclSubmitFileRequestItem*>(item) != nullptr;
   });
   if (anyFile) return rtMultiPartData;
-  bool allFields = !items_.empty() && std::all_of(items_.begin(), items_.end(), [](const TclHttpRequestItem* item) {
-    return dynamic_cast<const TclFormFieldRequestItem*>(item) != nullptr;
-  });
+  bool allFields = !items_.empty() &&
+                   std::all_of(items_.begin(), items_.end(), [](const TclHttpRequestItem* item) {
+                     return dynamic_cast<const TclFormFieldRequestItem*>(item) != nullptr;
+                   });
   return allFields ? rtFormData : rtUnknown;
 }
 
@@ -139,8 +138,8 @@ void TclHttpRequestBuilder::Assign(const rtl::Persistent& source) {
 }
 
 std::string TclHttpRequestBuilder::MakeBoundary(const rtl::SystemTime& t) {
-  std::string digits = rtl::Format("%.2X%.2X%.2X%.2X%.2X%.2X", t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
-                                   t.wMilliseconds);
+  std::string digits = rtl::Format("%.2X%.2X%.2X%.2X%.2X%.2X", t.wMonth, t.wDay, t.wHour, t.wMinute,
+                                   t.wSecond, t.wMilliseconds);
   return std::string(29, '-') + digits.substr(0, 12);
 }
 
@@ -160,7 +159,8 @@ void TclHttpRequestBuilder::Prepare() {
       throw;
     }
     header_->SetContentLength(size);
-    if (requestType_ == rtMultiPartData) header_->SetContentType(ContentTypeOf(rtMultiPartData) + boundary_.substr(2));
+    if (requestType_ == rtMultiPartData)
+      header_->SetContentType(ContentTypeOf(rtMultiPartData) + boundary_.substr(2));
   });
 }
 
@@ -171,9 +171,14 @@ std::int64_t TclHttpRequestBuilder::GetBodySize() {
   const auto n = static_cast<std::int64_t>(items_.size());
   const auto b = static_cast<std::int64_t>(boundary_.size());
   switch (requestType_) {
-    case rtMultiPartData: size += n > 0 ? (b + 4) * n + b + 4 : b + 6; break;
-    case rtFormData: size += n > 0 ? n - 1 : 0; break;
-    default: break;
+    case rtMultiPartData:
+      size += n > 0 ? (b + 4) * n + b + 4 : b + 6;
+      break;
+    case rtFormData:
+      size += n > 0 ? n - 1 : 0;
+      break;
+    default:
+      break;
   }
   return size;
 }
@@ -191,7 +196,8 @@ std::unique_ptr<rtl::Stream> TclHttpRequestBuilder::GetBodyStream() {
     if (!separator.empty()) body->AddStream(std::make_unique<rtl::StringStream>(separator));
     body->AddStream(items_[i]->GetDataStream());
   }
-  if (requestType_ == rtMultiPartData) body->AddStream(std::make_unique<rtl::StringStream>("\r\n" + boundary_ + "--\r\n"));
+  if (requestType_ == rtMultiPartData)
+    body->AddStream(std::make_unique<rtl::StringStream>("\r\n" + boundary_ + "--\r\n"));
   return body;
 }
 
@@ -238,7 +244,8 @@ void TclHttpRequestBuilder::ReadItems(const rtl::Json& json) {
   // rejected before the current items are touched.
   std::vector<std::unique_ptr<TclHttpRequestItem>> loaded;
   for (const auto& entry : json) {
-    if (!entry.is_array() || entry.empty() || !entry[0].is_string()) rtl::Properties::RaiseInvalidValue("Items");
+    if (!entry.is_array() || entry.empty() || !entry[0].is_string())
+      rtl::Properties::RaiseInvalidValue("Items");
     const std::string name = entry[0].get<std::string>();
     const TclHttpRequestItemClass* itemClass = FindRequestItemClass(name);
     if (!itemClass) throw rtl::EReadError(rtl::Format("Class %s not found", name.c_str()));
@@ -257,9 +264,12 @@ void TclHttpRequestBuilder::DefineProperties(rtl::Properties& properties) {
   properties.Object("Header", header_.get());
   properties
       .Enum<TclRequestType>(
-          "RequestType", [this] { return requestType_; }, [this](TclRequestType v) { SetRequestType(v); },
+          "RequestType", [this] { return requestType_; },
+          [this](TclRequestType v) { SetRequestType(v); },
           {"rtUnknown", "rtFormData", "rtMultiPartData"})
       .Default(std::string("rtUnknown"));
-  properties.Custom("Items", [this] { return WriteItems(); }, [this](const rtl::Json& j) { ReadItems(j); })
+  properties
+      .Custom(
+          "Items", [this] { return WriteItems(); }, [this](const rtl::Json& j) { ReadItems(j); })
       .StoredWhen([this] { return !items_.empty(); });
 }

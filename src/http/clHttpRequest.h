@@ -30,9 +30,10 @@ class EclRequestBuilderError : public rtl::Exception {
   using rtl::Exception::Exception;
 };
 
-using TclOnGetDataStream =
-    std::function<void(TclHttpRequestBuilder* sender, TclHttpRequestItem* item, std::unique_ptr<rtl::Stream>& stream)>;
-using TclOnGetFormNumber = std::function<void(TclHttpRequestBuilder* sender, TclHtmlParser* parser, int& formNumber)>;
+using TclOnGetDataStream = std::function<void(
+    TclHttpRequestBuilder* sender, TclHttpRequestItem* item, std::unique_ptr<rtl::Stream>& stream)>;
+using TclOnGetFormNumber =
+    std::function<void(TclHttpRequestBuilder* sender, TclHtmlParser* parser, int& formNumber)>;
 using TclNotifyEvent = std::function<void(TclHttpRequestBuilder* sender)>;
 
 class TclHttpRequestBuilder : public rtl::Component {

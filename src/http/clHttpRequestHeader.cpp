@@ -2,6 +2,7 @@
 
 #include "http/clEncoder.h"
 #include "http/clHttpRequest.h"
+#include "http/clUpdateBracket.h"
 #include "rtl/PropertyStreaming.h"
 
 TclHttpRequestHeader::TclHttpRequestHeader(TclHttpRequestBuilder* owner) : owner_(owner) {
@@ -9,7 +10,9 @@ TclHttpRequestHeader::TclHttpRequestHeader(TclHttpRequestBuilder* owner) : owner
   Clear();
 }
 
-TclHttpRequestHeader::~TclHttpRequestHeader() { extraFields_.OnChange = nullptr; }
+TclHttpRequestHeader::~TclHttpRequestHeader() {
+  extraFields_.OnChange = nullptr;
+}
 
 void TclHttpRequestHeader::BeginUpdate() {
   if (owner_) owner_->BeginUpdate();
@@ -22,14 +25,7 @@ void TclHttpRequestHeader::EndUpdate() {
 
 template <class F>
 void TclHttpRequestHeader::InUpdate(F&& body) {
-  BeginUpdate();
-  try {
-    body();
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  http_detail::WithinBracket([this] { BeginUpdate(); }, [this] { EndUpdate(); }, body);
 }
 
 void TclHttpRequestHeader::Changed() {
@@ -55,7 +51,9 @@ void TclHttpRequestHeader::SetAuthenticationType(TclAuthenticationType value) {
   Changed();
 }
 
-void TclHttpRequestHeader::SetExtraFields(const rtl::StringList& value) { extraFields_.Assign(value); }
+void TclHttpRequestHeader::SetExtraFields(const rtl::StringList& value) {
+  extraFields_.Assign(value);
+}
 
 void TclHttpRequestHeader::Clear() {
   InUpdate([this] {
@@ -126,9 +124,11 @@ void TclHttpRequestHeader::BuildLines() {
   add("Content-Type: ", contentType_);
   if (contentLength_ > 0) lines_.Add("Content-Length: " + std::to_string(contentLength_));
   if (authenticationType_ == atBasic && (!proxyUser_.empty() || !proxyPassword_.empty())) {
-    std::string credentials = proxyUser_.empty() ? proxyPassword_ : proxyUser_ + ":" + proxyPassword_;
+    std::string credentials =
+        proxyUser_.empty() ? proxyPassword_ : proxyUser_ + ":" + proxyPassword_;
     TclEncoder encoder;
-    lines_.Add("Proxy-Authorization: Basic " + encoder.EncodeString(credentials, cmMIMEBase64, true));
+    lines_.Add("Proxy-Authorization: Basic " +
+               encoder.EncodeString(credentials, cmMIMEBase64, true));
   }
   for (const auto& line : extraFields_.Items()) lines_.Add(line);
   lines_.EndUpdate();
@@ -138,25 +138,34 @@ void TclHttpRequestHeader::DefineProperties(rtl::Properties& properties) {
   auto text = [&](const char* name, std::string TclHttpRequestHeader::*field,
                   void (TclHttpRequestHeader::*setter)(const std::string&)) {
     properties.Value<std::string>(
-        name, [this, field] { return this->*field; }, [this, setter](const std::string& v) { (this->*setter)(v); });
+        name, [this, field] { return this->*field; },
+        [this, setter](const std::string& v) { (this->*setter)(v); });
   };
   text("Accept", &TclHttpRequestHeader::accept_, &TclHttpRequestHeader::SetAccept);
-  text("AcceptCharSet", &TclHttpRequestHeader::acceptCharSet_, &TclHttpRequestHeader::SetAcceptCharSet);
-  text("AcceptEncoding", &TclHttpRequestHeader::acceptEncoding_, &TclHttpRequestHeader::SetAcceptEncoding);
-  text("AcceptLanguage", &TclHttpRequestHeader::acceptLanguage_, &TclHttpRequestHeader::SetAcceptLanguage);
+  text("AcceptCharSet", &TclHttpRequestHeader::acceptCharSet_,
+       &TclHttpRequestHeader::SetAcceptCharSet);
+  text("AcceptEncoding", &TclHttpRequestHeader::acceptEncoding_,
+       &TclHttpRequestHeader::SetAcceptEncoding);
+  text("AcceptLanguage", &TclHttpRequestHeader::acceptLanguage_,
+       &TclHttpRequestHeader::SetAcceptLanguage);
   text("Connection", &TclHttpRequestHeader::connection_, &TclHttpRequestHeader::SetConnection);
-  text("ContentEncoding", &TclHttpRequestHeader::contentEncoding_, &TclHttpRequestHeader::SetContentEncoding);
-  text("ContentLanguage", &TclHttpRequestHeader::contentLanguage_, &TclHttpRequestHeader::SetContentLanguage);
+  text("ContentEncoding", &TclHttpRequestHeader::contentEncoding_,
+       &TclHttpRequestHeader::SetContentEncoding);
+  text("ContentLanguage", &TclHttpRequestHeader::contentLanguage_,
+       &TclHttpRequestHeader::SetContentLanguage);
   properties.Value<std::int64_t>(
-      "ContentLength", [this] { return contentLength_; }, [this](std::int64_t v) { SetContentLength(v); });
+      "ContentLength", [this] { return contentLength_; },
+      [this](std::int64_t v) { SetContentLength(v); });
   text("ContentType", &TclHttpRequestHeader::contentType_, &TclHttpRequestHeader::SetContentType);
-  text("ContentVersion", &TclHttpRequestHeader::contentVersion_, &TclHttpRequestHeader::SetContentVersion);
+  text("ContentVersion", &TclHttpRequestHeader::contentVersion_,
+       &TclHttpRequestHeader::SetContentVersion);
   // Always written, an empty list too: the property has no stored default.
   properties.Strings("ExtraFields", &extraFields_).StoredWhen([] { return true; });
   text("Referer", &TclHttpRequestHeader::referer_, &TclHttpRequestHeader::SetReferer);
   text("UserAgent", &TclHttpRequestHeader::userAgent_, &TclHttpRequestHeader::SetUserAgent);
   text("ProxyUser", &TclHttpRequestHeader::proxyUser_, &TclHttpRequestHeader::SetProxyUser);
-  text("ProxyPassword", &TclHttpRequestHeader::proxyPassword_, &TclHttpRequestHeader::SetProxyPassword);
+  text("ProxyPassword", &TclHttpRequestHeader::proxyPassword_,
+       &TclHttpRequestHeader::SetProxyPassword);
   properties
       .Enum<TclAuthenticationType>(
           "AuthenticationType", [this] { return authenticationType_; },

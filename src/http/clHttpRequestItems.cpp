@@ -7,6 +7,7 @@
 
 #include "http/clHttpRequest.h"
 #include "http/clStreams.h"
+#include "http/clUpdateBracket.h"
 #include "rtl/Exceptions.h"
 
 namespace {
@@ -28,7 +29,8 @@ struct Registry {
   }
   void Add(const TclHttpRequestItemClass& itemClass) {
     const TclHttpRequestItemClass*& slot = classes[itemClass.name];
-    if (slot && slot->create == itemClass.create && std::strcmp(slot->name, itemClass.name) == 0) return;
+    if (slot && slot->create == itemClass.create && std::strcmp(slot->name, itemClass.name) == 0)
+      return;
     entries.push_back(itemClass);
     slot = &entries.back();
   }
@@ -128,14 +130,15 @@ void TclHttpRequestItem::Assign(const rtl::Persistent& source) {
     rtl::Persistent::Assign(source);
     return;
   }
-  if (builder_) builder_->BeginUpdate();
-  try {
-    AssignFields(*item);
-  } catch (...) {
-    if (builder_) builder_->EndUpdate();
-    throw;
-  }
-  if (builder_) builder_->EndUpdate();
+  TclHttpRequestBuilder* builder = builder_;
+  http_detail::WithinBracket(
+      [builder] {
+        if (builder) builder->BeginUpdate();
+      },
+      [builder] {
+        if (builder) builder->EndUpdate();
+      },
+      [&] { AssignFields(*item); });
 }
 
 void TclHttpRequestItem::AssignFields(const TclHttpRequestItem&) {}
@@ -150,7 +153,8 @@ std::int64_t TclHttpRequestItem::SizeOfDataStream() {
 // Binary items.
 
 const TclHttpRequestItemClass& TclBinaryRequestItem::ClassInfo() {
-  static const TclHttpRequestItemClass info{"TclBinaryRequestItem", &CreateFor<TclBinaryRequestItem>};
+  static const TclHttpRequestItemClass info{"TclBinaryRequestItem",
+                                            &CreateFor<TclBinaryRequestItem>};
   return info;
 }
 
@@ -178,8 +182,12 @@ void TclTextRequestItem::AssignFields(const TclHttpRequestItem& source) {
   if (const auto* text = dynamic_cast<const TclTextRequestItem*>(&source)) SetText(text->Text());
 }
 
-void TclTextRequestItem::ReadData(TclItemReader& reader) { SetText(reader.ReadString()); }
-void TclTextRequestItem::WriteData(TclItemWriter& writer) { writer.WriteString(text_); }
+void TclTextRequestItem::ReadData(TclItemReader& reader) {
+  SetText(reader.ReadString());
+}
+void TclTextRequestItem::WriteData(TclItemWriter& writer) {
+  writer.WriteString(text_);
+}
 
 std::unique_ptr<rtl::Stream> TclTextRequestItem::GetDataStream() {
   return std::make_unique<rtl::StringStream>(text_);
@@ -188,7 +196,8 @@ std::unique_ptr<rtl::Stream> TclTextRequestItem::GetDataStream() {
 // Form field items.
 
 const TclHttpRequestItemClass& TclFormFieldRequestItem::ClassInfo() {
-  static const TclHttpRequestItemClass info{"TclFormFieldRequestItem", &CreateFor<TclFormFieldRequestItem>};
+  static const TclHttpRequestItemClass info{"TclFormFieldRequestItem",
+                                            &CreateFor<TclFormFieldRequestItem>};
   return info;
 }
 
@@ -201,7 +210,8 @@ std::string TclFormFieldRequestItem::FieldText() const {
     }
     case rtMultiPartData:
       return "Content-Disposition: form-data; name=\"" + fieldName_ + "\"\r\n\r\n" + fieldValue_;
-    default: return std::string();
+    default:
+      return std::string();
   }
 }
 
@@ -232,7 +242,8 @@ std::unique_ptr<rtl::Stream> TclFormFieldRequestItem::GetDataStream() {
 // File items.
 
 const TclHttpRequestItemClass& TclSubmitFileRequestItem::ClassInfo() {
-  static const TclHttpRequestItemClass info{"TclSubmitFileRequestItem", &CreateFor<TclSubmitFileRequestItem>};
+  static const TclHttpRequestItemClass info{"TclSubmitFileRequestItem",
+                                            &CreateFor<TclSubmitFileRequestItem>};
   return info;
 }
 
@@ -262,7 +273,8 @@ void TclSubmitFileRequestItem::WriteData(TclItemWriter& writer) {
 }
 
 std::unique_ptr<rtl::Stream> TclSubmitFileRequestItem::GetDataStream() {
-  if (!Builder() || Builder()->RequestType() != rtMultiPartData) return std::make_unique<TclNullStream>();
+  if (!Builder() || Builder()->RequestType() != rtMultiPartData)
+    return std::make_unique<TclNullStream>();
   auto multi = std::make_unique<TclMultiStream>();
   multi->AddStream(std::make_unique<rtl::StringStream>(PartHeader()));
   multi->AddStream(std::make_unique<rtl::FileStream>(fileName_, rtl::FileStream::fmOpenRead));

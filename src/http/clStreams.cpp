@@ -37,15 +37,23 @@ std::int64_t TclMultiStream::Read(void* buffer, std::int64_t count) {
   return result;
 }
 
-std::int64_t TclMultiStream::Write(const void*, std::int64_t) { return 0; }
+std::int64_t TclMultiStream::Write(const void*, std::int64_t) {
+  return 0;
+}
 
 std::int64_t TclMultiStream::Seek(std::int64_t offset, rtl::SeekOrigin origin) {
   std::int64_t total = Size();
   std::int64_t position = position_;
   switch (origin) {
-    case rtl::SeekOrigin::Beginning: position = offset; break;
-    case rtl::SeekOrigin::Current: position = position_ + offset; break;
-    case rtl::SeekOrigin::End: position = total - offset; break;
+    case rtl::SeekOrigin::Beginning:
+      position = offset;
+      break;
+    case rtl::SeekOrigin::Current:
+      position = position_ + offset;
+      break;
+    case rtl::SeekOrigin::End:
+      position = total - offset;
+      break;
   }
   position_ = std::clamp<std::int64_t>(position, 0, total);
   return position_;
@@ -59,7 +67,13 @@ std::int64_t TclMultiStream::Size() {
   return total;
 }
 
-std::int64_t TclNullStream::Read(void*, std::int64_t) { return 0; }
-std::int64_t TclNullStream::Write(const void*, std::int64_t) { return 0; }
-std::int64_t TclNullStream::Seek(std::int64_t, rtl::SeekOrigin) { return 0; }
+std::int64_t TclNullStream::Read(void*, std::int64_t) {
+  return 0;
+}
+std::int64_t TclNullStream::Write(const void*, std::int64_t) {
+  return 0;
+}
+std::int64_t TclNullStream::Seek(std::int64_t, rtl::SeekOrigin) {
+  return 0;
+}
 void TclNullStream::SetSize(std::int64_t) {}

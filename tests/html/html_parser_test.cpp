@@ -76,10 +76,12 @@ TEST_F(HtmlParserTest, NewParserIsEmptyWithTagsOnly) {
 TEST_F(HtmlParserTest, EveryStartTagInDocumentOrder) {
   parser.Parse(kSignupPage);
   std::vector<std::string> expected = {
-      "html", "head", "title", "meta", "style", "script", "body", "div", "form", "input", "input", "input", "input",
-      "input", "input", "input", "select", "option", "option", "textarea", "button", "input", "table", "tr", "td",
-      "table", "tr", "td", "a", "td", "tr", "td", "img", "td", "img", "p", "b", "i", "p", "a", "a", "map", "area",
-      "area", "form", "input", "input"};
+      "html",   "head",   "title",  "meta",     "style",  "script", "body",  "div",
+      "form",   "input",  "input",  "input",    "input",  "input",  "input", "input",
+      "select", "option", "option", "textarea", "button", "input",  "table", "tr",
+      "td",     "table",  "tr",     "td",       "a",      "td",     "tr",    "td",
+      "img",    "td",     "img",    "p",        "b",      "i",      "p",     "a",
+      "a",      "map",    "area",   "area",     "form",   "input",  "input"};
   EXPECT_EQ(Names(parser.Tags()), expected);
 }
 
@@ -96,9 +98,10 @@ TEST_F(HtmlParserTest, FormsCollectTheirControls) {
     TclHtmlTag* c = reg->Controls().Items(i);
     controls.push_back(c->Name() + ":" + c->AttributeValue("name"));
   }
-  EXPECT_EQ(controls, (std::vector<std::string>{"input:user", "input:pw", "input:news", "input:plan", "input:plan",
-                                                "input:token", "input:avatar", "select:country", "textarea:bio",
-                                                "button:go", "input:"}));
+  EXPECT_EQ(controls,
+            (std::vector<std::string>{"input:user", "input:pw", "input:news", "input:plan",
+                                      "input:plan", "input:token", "input:avatar", "select:country",
+                                      "textarea:bio", "button:go", "input:"}));
   EXPECT_EQ(reg->Controls().Items(0)->AttributeValue("value"), "J\xC3\xBCrgen");
   EXPECT_EQ(reg->Controls().Items(5)->AttributeValue("value"), "a\"b");
   ASSERT_NE(reg->Controls().Items(2)->FindAttribute("checked"), nullptr);
@@ -145,19 +148,22 @@ TEST_F(HtmlParserTest, TagTextAndPositions) {
   parser.Parse(page);
   for (int i = 0; i < parser.Tags().Count(); ++i) {
     TclHtmlTag* tag = parser.Tags().Items(i);
-    std::string source = page.substr(static_cast<size_t>(tag->Position()), static_cast<size_t>(tag->Length()));
+    std::string source =
+        page.substr(static_cast<size_t>(tag->Position()), static_cast<size_t>(tag->Length()));
     EXPECT_EQ(source.front(), '<');
     EXPECT_EQ(source.back(), '>');
     EXPECT_EQ(source.substr(1, tag->Name().size()), tag->Name()) << source;
   }
   auto text = [&](const std::string& name, int nth = 0) {
     for (int i = 0; i < parser.Tags().Count(); ++i) {
-      if (parser.Tags().Items(i)->Name() == name && nth-- == 0) return parser.Tags().Items(i)->Text();
+      if (parser.Tags().Items(i)->Name() == name && nth-- == 0)
+        return parser.Tags().Items(i)->Text();
     }
     return std::string("<missing>");
   };
   EXPECT_EQ(text("title"), "Sign up & win");
-  EXPECT_EQ(text("textarea"), "Hello <b>world</b> <3") << "textarea content is text, references decoded";
+  EXPECT_EQ(text("textarea"), "Hello <b>world</b> <3")
+      << "textarea content is text, references decoded";
   EXPECT_EQ(text("button"), "Create account");
   EXPECT_EQ(text("option", 1), "France");
   EXPECT_EQ(text("a", 2), "help");
@@ -170,7 +176,8 @@ TEST_F(HtmlParserTest, TagsOnlyLeavesTextEmptyAndTextOnlyMakesNoTags) {
   parser.OnParseTag = [&](TclHtmlParser*, TclHtmlTag*) { ++events; };
   parser.Parse(kSignupPage);
   EXPECT_TRUE(parser.Text().empty());
-  for (int i = 0; i < parser.Tags().Count(); ++i) EXPECT_TRUE(parser.Tags().Items(i)->Text().empty());
+  for (int i = 0; i < parser.Tags().Count(); ++i)
+    EXPECT_TRUE(parser.Tags().Items(i)->Text().empty());
   EXPECT_EQ(events, parser.Tags().Count());
 
   events = 0;
@@ -191,19 +198,23 @@ TEST_F(HtmlParserTest, EventsComeInDocumentOrderPerTag) {
   parser.OnParseAttribute = [&](TclHtmlParser*, TclHtmlTag* t, TclHtmlAttribute* a) {
     log.push_back("attr " + t->Name() + " " + a->Name() + "=" + a->Value());
   };
-  parser.OnParseForm = [&](TclHtmlParser*, TclHtmlForm* f) { log.push_back("form " + f->AttributeValue("id")); };
-  parser.OnParseLink = [&](TclHtmlParser*, TclHtmlLink* l) { log.push_back("link " + l->AttributeValue("href")); };
-  parser.OnParseImage = [&](TclHtmlParser*, TclHtmlImage* i) { log.push_back("image " + i->AttributeValue("src")); };
+  parser.OnParseForm = [&](TclHtmlParser*, TclHtmlForm* f) {
+    log.push_back("form " + f->AttributeValue("id"));
+  };
+  parser.OnParseLink = [&](TclHtmlParser*, TclHtmlLink* l) {
+    log.push_back("link " + l->AttributeValue("href"));
+  };
+  parser.OnParseImage = [&](TclHtmlParser*, TclHtmlImage* i) {
+    log.push_back("image " + i->AttributeValue("src"));
+  };
   parser.OnParseFormControl = [&](TclHtmlParser*, TclHtmlForm* f, TclHtmlTag* c) {
     log.push_back("control " + f->AttributeValue("id") + " " + c->Name());
   };
   parser.Parse("<form id=f><input name=a><a href=/x><img src=i.png></a></form><input name=out>");
   EXPECT_EQ(log, (std::vector<std::string>{
-                     "attr form id=f", "tag form", "form f",
-                     "attr input name=a", "tag input", "control f input",
-                     "attr a href=/x", "tag a", "link /x",
-                     "attr img src=i.png", "tag img", "image i.png",
-                     "attr input name=out", "tag input"}));
+                     "attr form id=f", "tag form", "form f", "attr input name=a", "tag input",
+                     "control f input", "attr a href=/x", "tag a", "link /x", "attr img src=i.png",
+                     "tag img", "image i.png", "attr input name=out", "tag input"}));
 }
 
 TEST_F(HtmlParserTest, HandlersSeeTheFollowingText) {
@@ -231,8 +242,9 @@ TEST_F(HtmlParserTest, UnclosedFormRunsToTheEnd) {
 }
 
 TEST_F(HtmlParserTest, AttributesFollowBrowserRules) {
-  parser.Parse(R"(<input NAME="a" name="b" Value='x y' data-x = "spaced" bare disabled=disabled /><img src=a.png/>)"
-               R"(<a href="?a=1&copy=2&amp;c=&lt;">)");
+  parser.Parse(
+      R"(<input NAME="a" name="b" Value='x y' data-x = "spaced" bare disabled=disabled /><img src=a.png/>)"
+      R"(<a href="?a=1&copy=2&amp;c=&lt;">)");
   TclHtmlTag* input = parser.Tags().Items(0);
   ASSERT_EQ(input->AttributeCount(), 5);
   EXPECT_EQ(input->Attributes(0)->Name(), "name");
@@ -241,24 +253,54 @@ TEST_F(HtmlParserTest, AttributesFollowBrowserRules) {
   EXPECT_EQ(input->AttributeValue("data-x"), "spaced");
   EXPECT_EQ(input->Attributes(3)->Name(), "bare");
   EXPECT_EQ(input->AttributeValue("disabled"), "disabled");
-  EXPECT_EQ(parser.Tags().Items(1)->AttributeValue("src"), "a.png/") << "unquoted values end only at blanks and >";
+  EXPECT_EQ(parser.Tags().Items(1)->AttributeValue("src"), "a.png/")
+      << "unquoted values end only at blanks and >";
   EXPECT_EQ(parser.Tags().Items(2)->AttributeValue("href"), "?a=1&copy=2&c=<");
 }
 
 TEST_F(HtmlParserTest, CommentsAndDeclarationsAreSkipped) {
   parser.SetParseMethod(pmAll);
-  parser.Parse("<!doctype html><?xml version=1?><!--> <!---> a<!-- <b> -- > --><i>b</i><!-- unterminated <p>");
+  parser.Parse(
+      "<!doctype html><?xml version=1?><!--> <!---> a<!-- <b> -- > --><i>b</i><!-- unterminated "
+      "<p>");
   EXPECT_EQ(Names(parser.Tags()), std::vector<std::string>{"i"});
   EXPECT_EQ(parser.Text(), "  ab");
 }
 
 TEST_F(HtmlParserTest, MalformedMarkupNeverCrashesOrLoops) {
   const std::vector<std::string> pages = {
-      "", "<", "<<<<", "</", "</>", "< p>", "a < b > c", "<a", "<a href=\"unterminated", "<a href='x>",
-      "<a b c d", "<script>never closed", "<script></script", "<style>", "<textarea>x</textarea",
-      "<plaintext><b>all text</b></plaintext>", "&#", "&#x;", "&#99999999999999;", "&", "&amp", "&unknown;",
-      std::string("\0<a\0b=\0>\0", 9), "<!", "<!-", "<!--", "<?", "<form></form></form></form>", "<a/href=x>",
-      "<=>", "<a =x>", "<img src=\"\xff\xfe\">",
+      "",
+      "<",
+      "<<<<",
+      "</",
+      "</>",
+      "< p>",
+      "a < b > c",
+      "<a",
+      "<a href=\"unterminated",
+      "<a href='x>",
+      "<a b c d",
+      "<script>never closed",
+      "<script></script",
+      "<style>",
+      "<textarea>x</textarea",
+      "<plaintext><b>all text</b></plaintext>",
+      "&#",
+      "&#x;",
+      "&#99999999999999;",
+      "&",
+      "&amp",
+      "&unknown;",
+      std::string("\0<a\0b=\0>\0", 9),
+      "<!",
+      "<!-",
+      "<!--",
+      "<?",
+      "<form></form></form></form>",
+      "<a/href=x>",
+      "<=>",
+      "<a =x>",
+      "<img src=\"\xff\xfe\">",
   };
   for (const auto& page : pages) {
     parser.SetParseMethod(pmAll);
@@ -306,7 +348,8 @@ TEST(HtmlParserLifetime, EveryTagIsFreedExactlyOnce) {
   std::set<TclHtmlTag*> distinct;
   for (int i = 0; i < count; ++i) distinct.insert(parser->Tags().Items(i));
   EXPECT_EQ(static_cast<int>(distinct.size()), count);
-  for (auto* list : {static_cast<TclHtmlTagList*>(&parser->Forms()), static_cast<TclHtmlTagList*>(&parser->Links()),
+  for (auto* list : {static_cast<TclHtmlTagList*>(&parser->Forms()),
+                     static_cast<TclHtmlTagList*>(&parser->Links()),
                      static_cast<TclHtmlTagList*>(&parser->Images())}) {
     for (int i = 0; i < list->Count(); ++i) EXPECT_EQ(distinct.count(list->Items(i)), 1u);
   }
@@ -329,14 +372,18 @@ TEST(CharacterReferences, DecodeAsBrowsersDo) {
   using html::DecodeCharacterReferences;
   EXPECT_EQ(DecodeCharacterReferences("&lt;&gt;&amp;&quot;&apos;", false), "<>&\"'");
   EXPECT_EQ(DecodeCharacterReferences("&#65;&#x42;&#X43;&#68", false), "ABCD");
-  EXPECT_EQ(DecodeCharacterReferences("&#x20AC;&euro;&#128;", false), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
-  EXPECT_EQ(DecodeCharacterReferences("&#0;&#xD800;&#x110000;", false), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(DecodeCharacterReferences("&#x20AC;&euro;&#128;", false),
+            "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+  EXPECT_EQ(DecodeCharacterReferences("&#0;&#xD800;&#x110000;", false),
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(DecodeCharacterReferences("&copy 2024 &nbsp;", false), "\xC2\xA9 2024 \xC2\xA0");
   EXPECT_EQ(DecodeCharacterReferences("&euro no semicolon", false), "&euro no semicolon");
   EXPECT_EQ(DecodeCharacterReferences("&bogus; & &#; &#x;", false), "&bogus; & &#; &#x;");
   EXPECT_EQ(DecodeCharacterReferences("a=1&copy=2&reg3", true), "a=1&copy=2&reg3");
   EXPECT_EQ(DecodeCharacterReferences("&notit;", false), "\xC2\xACit;") << "longest legacy prefix";
-  EXPECT_EQ(DecodeCharacterReferences("&Uuml;ber &eacute;t&eacute;", false), "\xC3\x9C" "ber \xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(DecodeCharacterReferences("&Uuml;ber &eacute;t&eacute;", false),
+            "\xC3\x9C"
+            "ber \xC3\xA9t\xC3\xA9");
 }
 
 }  // namespace

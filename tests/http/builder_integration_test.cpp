@@ -124,12 +124,8 @@ class BuilderPostTest : public ::testing::Test {
 
 TEST_F(BuilderPostTest, FormDataFieldsArriveDecoded) {
   const std::vector<std::pair<std::string, std::string>> fields = {
-      {"a b", "x&y"},
-      {"q", "/p?1"},
-      {"reserved", "+&*%<>\"#{}|\\^~[]'="},
-      {"high", "\xC4\xE9\xFF"},
-      {"empty", ""},
-      {"spaces", "  two  blanks  "},
+      {"a b", "x&y"},           {"q", "/p?1"}, {"reserved", "+&*%<>\"#{}|\\^~[]'="},
+      {"high", "\xC4\xE9\xFF"}, {"empty", ""}, {"spaces", "  two  blanks  "},
   };
   for (const auto& [name, value] : fields) {
     auto* item = builder.AddItem<TclFormFieldRequestItem>();
@@ -210,7 +206,8 @@ TEST_F(BuilderPostTest, TheSmallestMultipartBodyIs135Bytes) {
 
 TEST_F(BuilderPostTest, BinaryAndTextItemsArriveConcatenated) {
   std::string binary = RandomBytes(100000, 99);
-  builder.OnGetDataStream = [&](TclHttpRequestBuilder*, TclHttpRequestItem*, std::unique_ptr<rtl::Stream>& s) {
+  builder.OnGetDataStream = [&](TclHttpRequestBuilder*, TclHttpRequestItem*,
+                                std::unique_ptr<rtl::Stream>& s) {
     s = std::make_unique<rtl::MemoryStream>(binary);
   };
   builder.AddItem<TclTextRequestItem>()->SetText("<head>");

@@ -19,7 +19,8 @@ std::string Body(TclHttpRequestBuilder& builder) {
   return stream->ReadRemaining();
 }
 
-TclFormFieldRequestItem* Field(TclHttpRequestBuilder& builder, const std::string& name, const std::string& value) {
+TclFormFieldRequestItem* Field(TclHttpRequestBuilder& builder, const std::string& name,
+                               const std::string& value) {
   auto* item = builder.AddItem<TclFormFieldRequestItem>();
   item->SetFieldName(name);
   item->SetFieldValue(value);
@@ -58,7 +59,8 @@ TEST_F(BuilderTest, FormFieldsAreUrlEncodedAndJoined) {
 }
 
 TEST_F(BuilderTest, FieldEncodingCoversReservedHighAndControlBytes) {
-  EXPECT_EQ(UrlEncodeField("+&*%<>\"#{}|\\^~[]'="), "%2B%26%2A%25%3C%3E%22%23%7B%7D%7C%5C%5E%7E%5B%5D%27%3D");
+  EXPECT_EQ(UrlEncodeField("+&*%<>\"#{}|\\^~[]'="),
+            "%2B%26%2A%25%3C%3E%22%23%7B%7D%7C%5C%5E%7E%5B%5D%27%3D");
   EXPECT_EQ(UrlEncodeField("/?:;,@$!() "), "/?:;,@$!()+");
   EXPECT_EQ(UrlEncodeField("\xC4\x01\t"), "%C4\x01\t");
   auto* item = Field(builder, "n", "\xC4");
@@ -79,7 +81,8 @@ TEST_F(BuilderTest, FileItemSwitchesToMultipartAndBack) {
   builder.Prepare();
   ASSERT_EQ(builder.Boundary().size(), 41u);
   EXPECT_EQ(builder.Boundary().substr(0, 29), std::string(29, '-'));
-  EXPECT_EQ(builder.Header().ContentType(), "multipart/form-data;boundary=" + builder.Boundary().substr(2));
+  EXPECT_EQ(builder.Header().ContentType(),
+            "multipart/form-data;boundary=" + builder.Boundary().substr(2));
   delete file;  // the item leaves the list
   EXPECT_EQ(builder.ItemCount(), 1);
   EXPECT_EQ(builder.RequestType(), rtFormData);
@@ -96,7 +99,8 @@ TEST_F(BuilderTest, TextAmongFormFieldsGivesUnknownAndTheTextAlone) {
   builder.Prepare();
   EXPECT_EQ(Body(builder), "line one\r\nline two\rthree\nfour");
   EXPECT_EQ(builder.GetBodySize(), 29);
-  EXPECT_EQ(builder.GetBodyText().Items(), (std::vector<std::string>{"line one", "line two", "three", "four"}));
+  EXPECT_EQ(builder.GetBodyText().Items(),
+            (std::vector<std::string>{"line one", "line two", "three", "four"}));
 }
 
 TEST_F(BuilderTest, BodyTextEndsAtTheFirstZeroByte) {
@@ -126,7 +130,8 @@ TEST_F(BuilderTest, OneMultipartFieldMakesTheKnownBody) {
 
 TEST_F(BuilderTest, BodySizeEqualsStreamBytesForEveryKind) {
   testing_support::WriteFile(dir.File("data.bin"), testing_support::RandomBytes(5000, 3));
-  builder.OnGetDataStream = [](TclHttpRequestBuilder*, TclHttpRequestItem*, std::unique_ptr<rtl::Stream>& s) {
+  builder.OnGetDataStream = [](TclHttpRequestBuilder*, TclHttpRequestItem*,
+                               std::unique_ptr<rtl::Stream>& s) {
     s = std::make_unique<rtl::MemoryStream>(std::string(321, 'b'));
   };
   Field(builder, "x", "1");
@@ -136,7 +141,8 @@ TEST_F(BuilderTest, BodySizeEqualsStreamBytesForEveryKind) {
   for (TclRequestType type : {rtMultiPartData, rtUnknown, rtFormData}) {
     builder.SetRequestType(type);
     builder.Prepare();
-    EXPECT_EQ(static_cast<std::int64_t>(Body(builder).size()), builder.GetBodySize()) << static_cast<int>(type);
+    EXPECT_EQ(static_cast<std::int64_t>(Body(builder).size()), builder.GetBodySize())
+        << static_cast<int>(type);
     EXPECT_EQ(builder.Header().ContentLength(), builder.GetBodySize()) << static_cast<int>(type);
   }
   builder.ClearItems();
@@ -162,7 +168,8 @@ TEST_F(BuilderTest, MissingFileFailsPrepareAndLeavesTheBuilderAsItWas) {
     builder.Prepare();
     FAIL() << "no exception";
   } catch (const rtl::EFOpenError& e) {
-    EXPECT_NE(e.Message().find("Cannot open file \"" + dir.File("missing.bin") + "\""), std::string::npos);
+    EXPECT_NE(e.Message().find("Cannot open file \"" + dir.File("missing.bin") + "\""),
+              std::string::npos);
   }
   EXPECT_TRUE(builder.Boundary().empty()) << "a failed Prepare does not count as prepared";
   EXPECT_THROW(builder.GetBodyStream(), EclRequestBuilderError);
@@ -197,10 +204,9 @@ TEST_F(BuilderTest, BinaryItemsAskTheHandlerEachTime) {
 
 TEST_F(BuilderTest, RequestsBeforePrepareFailWithTheSameMessage) {
   Field(builder, "a", "b");
-  for (auto call : std::vector<std::function<void()>>{[&] { builder.GetBodySize(); },
-                                                      [&] { builder.GetBodyStream(); },
-                                                      [&] { builder.GetBodyText(); },
-                                                      [&] { builder.Header().GetHeaderLines(); }}) {
+  for (auto call : std::vector<std::function<void()>>{
+           [&] { builder.GetBodySize(); }, [&] { builder.GetBodyStream(); },
+           [&] { builder.GetBodyText(); }, [&] { builder.Header().GetHeaderLines(); }}) {
     try {
       call();
       ADD_FAILURE() << "no exception";
@@ -285,7 +291,8 @@ TEST_F(BuilderTest, BuilderAssignCopiesItemsHeaderAndTypeButNotTheBoundary) {
   EXPECT_TRUE(builder.Boundary().empty());
   ASSERT_EQ(builder.ItemCount(), 2);
   EXPECT_EQ(builder.Items(0)->ClassName(), "TclFormFieldRequestItem");
-  EXPECT_EQ(static_cast<TclSubmitFileRequestItem*>(builder.Items(1))->FileName(), dir.File("a.zip"));
+  EXPECT_EQ(static_cast<TclSubmitFileRequestItem*>(builder.Items(1))->FileName(),
+            dir.File("a.zip"));
   EXPECT_EQ(builder.Header().UserAgent(), "copy me");
   EXPECT_EQ(builder.RequestType(), rtMultiPartData);
   EXPECT_NE(builder.Items(0), source.Items(0));

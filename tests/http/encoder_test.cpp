@@ -17,7 +17,8 @@ using testing_support::RandomBytes;
 std::string OpenSslBase64(const std::string& data) {
   std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
   int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+                          reinterpret_cast<const unsigned char*>(data.data()),
+                          static_cast<int>(data.size()));
   out.resize(static_cast<size_t>(n));
   return out;
 }
@@ -156,8 +157,8 @@ TEST_F(EncoderTest, ForcedUnknownMethodIsRejected) {
 }
 
 TEST_F(EncoderTest, Base64MatchesOpenSslOnRandomDataOfManySizes) {
-  const std::vector<size_t> sizes = {1, 2, 3, 4, 56, 57, 58, 113, 114, 115, 1000, 4095, 65536, 49151, 49152,
-                                     49153, 100003, 300000};
+  const std::vector<size_t> sizes = {1,   2,    3,    4,     56,    57,    58,    113,    114,
+                                     115, 1000, 4095, 65536, 49151, 49152, 49153, 100003, 300000};
   for (int charsPerLine : {76, 80, 132}) {
     for (size_t size : sizes) {
       std::string data = RandomBytes(size, static_cast<unsigned>(size + charsPerLine));
@@ -223,7 +224,8 @@ TEST_F(EncoderTest, QuotedPrintableEscapesByTheRules) {
   EXPECT_EQ(encoder.EncodeString("a\rb", cmMIMEQuotedPrintable), "a=0Db");
   EXPECT_EQ(encoder.EncodeString("a\r\r\nb", cmMIMEQuotedPrintable), "a=0D\r\nb");
   EXPECT_EQ(encoder.EncodeString("end\r", cmMIMEQuotedPrintable), "end=0D");
-  EXPECT_EQ(encoder.EncodeString(std::string("\x7f\x80\xff ~!", 6), cmMIMEQuotedPrintable), "=7F=80=FF ~!");
+  EXPECT_EQ(encoder.EncodeString(std::string("\x7f\x80\xff ~!", 6), cmMIMEQuotedPrintable),
+            "=7F=80=FF ~!");
   EXPECT_EQ(encoder.EncodeString(std::string("\0", 1), cmMIMEQuotedPrintable), "=00");
   EXPECT_EQ(encoder.EncodeString("trailing  \r\n", cmMIMEQuotedPrintable), "trailing  \r\n");
 }
@@ -232,8 +234,10 @@ TEST_F(EncoderTest, QuotedPrintableSoftBreaksAtTheLineLimit) {
   std::string out = EncodeStream(encoder, std::string(100, 'a'), cmMIMEQuotedPrintable);
   EXPECT_EQ(out, std::string(71, 'a') + "=\r\n" + std::string(29, 'a'));
   // The source ends exactly as the line becomes full.
-  EXPECT_EQ(EncodeStream(encoder, std::string(71, 'a'), cmMIMEQuotedPrintable), std::string(71, 'a') + "=\r\n");
-  EXPECT_EQ(EncodeStream(encoder, std::string(70, 'a'), cmMIMEQuotedPrintable), std::string(70, 'a'));
+  EXPECT_EQ(EncodeStream(encoder, std::string(71, 'a'), cmMIMEQuotedPrintable),
+            std::string(71, 'a') + "=\r\n");
+  EXPECT_EQ(EncodeStream(encoder, std::string(70, 'a'), cmMIMEQuotedPrintable),
+            std::string(70, 'a'));
   // Escapes count three: a line may hold up to CharsPerLine - 3 characters.
   std::string escapes = EncodeStream(encoder, std::string(30, '='), cmMIMEQuotedPrintable);
   std::string line;
@@ -262,7 +266,8 @@ TEST_F(EncoderTest, QuotedPrintableLinesStayWithinEveryAllowedLength) {
     size_t at = 0;
     while (at < out.size()) {
       size_t end = out.find("\r\n", at);
-      std::string lineText = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      std::string lineText =
+          out.substr(at, end == std::string::npos ? std::string::npos : end - at);
       // Every "=" of the data is escaped, so a trailing "=" is a soft break.
       bool soft = !lineText.empty() && lineText.back() == '=';
       ASSERT_LE(lineText.size(), static_cast<size_t>(std::max(cpl, 4))) << "cpl " << cpl;

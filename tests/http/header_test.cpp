@@ -8,7 +8,9 @@
 
 namespace {
 
-std::vector<std::string> Lines(TclHttpRequestHeader& header) { return header.GetHeaderLines().Items(); }
+std::vector<std::string> Lines(TclHttpRequestHeader& header) {
+  return header.GetHeaderLines().Items();
+}
 
 class HeaderTest : public ::testing::Test {
  protected:
@@ -26,8 +28,9 @@ class HeaderTest : public ::testing::Test {
 };
 
 TEST_F(HeaderTest, FreshHeaderGivesThreeLines) {
-  EXPECT_EQ(Lines(header), (std::vector<std::string>{"Accept: text/html, */*", "Accept-Language: en-us",
-                                                     "Connection: Keep-Alive"}));
+  EXPECT_EQ(Lines(header),
+            (std::vector<std::string>{"Accept: text/html, */*", "Accept-Language: en-us",
+                                      "Connection: Keep-Alive"}));
 }
 
 TEST_F(HeaderTest, LinesComeInTheFixedOrder) {
@@ -79,7 +82,8 @@ TEST_F(HeaderTest, ContentLengthLineOnlyAboveZero) {
 
 TEST_F(HeaderTest, ProxyCredentialsFollowTheirRules) {
   header.SetProxyPassword("secret");
-  EXPECT_EQ(Lines(header).back(), "Proxy-Authorization: Basic c2VjcmV0") << "password alone, no colon";
+  EXPECT_EQ(Lines(header).back(), "Proxy-Authorization: Basic c2VjcmV0")
+      << "password alone, no colon";
   header.SetProxyPassword("");
   header.SetProxyUser("alice");
   EXPECT_EQ(Lines(header).back(), "Proxy-Authorization: Basic YWxpY2U6") << "user and colon";

@@ -50,7 +50,8 @@ TEST(ItemRegistryThreading, BuildersOnManyThreadsLoadWhileClassesAreRegistered) 
   EXPECT_EQ(failures.load(), 0);
   ASSERT_NE(FindRequestItemClass("TclThreadTestItem"), nullptr);
   TclHttpRequestBuilder builder;
-  EXPECT_EQ(builder.AddItem(*FindRequestItemClass("TclThreadTestItem"))->ClassName(), "TclThreadTestItem");
+  EXPECT_EQ(builder.AddItem(*FindRequestItemClass("TclThreadTestItem"))->ClassName(),
+            "TclThreadTestItem");
 }
 
 }  // namespace

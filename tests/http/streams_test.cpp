@@ -9,12 +9,15 @@
 
 namespace {
 
-std::unique_ptr<rtl::Stream> Mem(const std::string& s) { return std::make_unique<rtl::MemoryStream>(s); }
+std::unique_ptr<rtl::Stream> Mem(const std::string& s) {
+  return std::make_unique<rtl::MemoryStream>(s);
+}
 
 // Counts its own destruction, to check that parts are freed last to first.
 class TracedStream : public rtl::MemoryStream {
  public:
-  TracedStream(std::string data, std::string& log, char tag) : MemoryStream(std::move(data)), log_(log), tag_(tag) {}
+  TracedStream(std::string data, std::string& log, char tag)
+      : MemoryStream(std::move(data)), log_(log), tag_(tag) {}
   ~TracedStream() override { log_ += tag_; }
 
  private:
