@@ -53,6 +53,20 @@
 // - InternetErrorDlg shows nothing (there is no dialog on this platform): it returns
 //   ERROR_CANCELLED (1223) for the certificate and client-certificate errors, meaning
 //   "not handled by a user", and the given error code for any other.
+// - Proxies: INTERNET_OPEN_TYPE_PROXY uses the given list ("host:port", or entries
+//   "scheme=host:port" per scheme) except for hosts matching the bypass list
+//   (wildcards, "<local>" = names without a dot); INTERNET_OPEN_TYPE_PRECONFIG uses
+//   the usual proxy environment variables; INTERNET_OPEN_TYPE_DIRECT uses none. FTP
+//   always connects directly. Proxy credentials (INTERNET_OPTION_PROXY_USERNAME /
+//   _PASSWORD) answer Basic and Digest challenges.
+// - FTP: InternetConnectA logs in (a refused login fails there with
+//   ERROR_INTERNET_EXTENDED_ERROR and the server's reply); FtpFindFirstFileA looks up
+//   one file's size and time without a data connection; FtpOpenFileA reads from the
+//   start of the file (no restart offset). Failures the server explains give
+//   ERROR_INTERNET_EXTENDED_ERROR with its reply in InternetGetLastResponseInfoA.
+// - The connection limits (INTERNET_OPTION_MAX_CONNS_PER_SERVER and _PER_1_0_SERVER)
+//   are kept and reported; requests never wait for them.
+// - Trusted roots: libcurl's default bundle, or the file named by SSL_CERT_FILE.
 // - Entry points marked "not implemented" below fail with ERROR_CALL_NOT_IMPLEMENTED.
 #pragma once
 

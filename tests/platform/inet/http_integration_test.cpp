@@ -167,6 +167,9 @@ TEST_F(HttpFaults, RangedGetReadsItsSegmentInBlocks) {
   ASSERT_TRUE(HttpSendRequestA(s.request.get(), nullptr, 0, nullptr, 0));
   EXPECT_EQ(StatusCode(s.request.get()), 206u);
   EXPECT_EQ(server.Requests().back().Header("range"), "bytes=40000-60000");
+  EXPECT_EQ(QueryText(s.request.get(), HTTP_QUERY_RANGE | HTTP_QUERY_FLAG_REQUEST_HEADERS),
+            "bytes=40000-60000");
+  EXPECT_EQ(QueryText(s.request.get(), HTTP_QUERY_CONTENT_RANGE), "bytes 40000-60000/300000");
   // The worker reads exactly its 20000 bytes in blocks of 8192: each read is full.
   std::string read;
   std::string block(8192, '\0');
