@@ -89,7 +89,9 @@ void TclHttpRequestBuilder::RegisterItem(TclHttpRequestItem* item) {
 void TclHttpRequestBuilder::UnregisterItem(TclHttpRequestItem* item) {
   InUpdate([&] {
     items_.erase(std::remove(items_.begin(), items_.end(), item), items_.end());
-    if (!destroying_) SetRequestType(DerivedRequestType());
+    // While loading, the stored request type stands, also when the items
+    // that were there before the load leave the list.
+    if (!destroying_ && !Loading()) SetRequestType(DerivedRequestType());
   });
 }
 

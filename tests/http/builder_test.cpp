@@ -368,6 +368,20 @@ TEST_F(BuilderPersistenceTest, EveryItemClassAndACustomHeaderRoundTrip) {
   EXPECT_EQ(copy.Header().ExtraFields().Items(), std::vector<std::string>{"X-A: 1"});
 }
 
+TEST_F(BuilderPersistenceTest, LoadingOverExistingItemsKeepsTheStoredRequestType) {
+  TclHttpRequestBuilder source;
+  source.AddItem<TclSubmitFileRequestItem>()->SetFileName("/x/a.zip");
+  source.Header().SetContentType("stored/type");
+  rtl::Json json = rtl::WriteComponent(source);
+  Field(builder, "old", "1");
+  Field(builder, "older", "2");
+  rtl::ReadComponent(builder, json);
+  ASSERT_EQ(builder.ItemCount(), 1);
+  EXPECT_EQ(builder.Items(0)->ClassName(), "TclSubmitFileRequestItem");
+  EXPECT_EQ(builder.RequestType(), rtMultiPartData);
+  EXPECT_EQ(builder.Header().ContentType(), "stored/type");
+}
+
 TEST_F(BuilderPersistenceTest, StoredFormNamesTheClassThenTheData) {
   Field(builder, "n", "v");
   rtl::Json json = rtl::WriteComponent(builder);
