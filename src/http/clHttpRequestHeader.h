@@ -8,10 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "http/clAuthenticationType.h"
 #include "rtl/Component.h"
 #include "rtl/StringList.h"
-
-enum TclAuthenticationType : std::uint8_t { atBasic, atDigest };
 
 class TclHttpRequestBuilder;
 
