@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/inet/Reaper.h"
+
 namespace inet {
 namespace {
 
@@ -28,11 +30,19 @@ bool IsReplyLine(std::string_view line) {
 Transfer::Transfer(InetObject& owner, Protocol protocol) : owner_(owner), protocol_(protocol) {}
 
 Transfer::~Transfer() {
-  Detach();
-  if (easy_ != nullptr) {
-    curl_easy_cleanup(easy_);
+  if (easy_ == nullptr && !entry_) {
+    return;
   }
-  owner_.Root().Return(std::move(entry_));
+  RootObject& root = owner_.Root();
+  // Only a transfer that never heard from its peer may still have a name lookup
+  // running; the others are finished here so their connection is warm at once.
+  if (!attached_ || done_ || anyResponse_ || lastReplyCode_ != 0) {
+    Detach();
+    curl_easy_cleanup(easy_);
+    root.Return(std::move(entry_));
+    return;
+  }
+  Reap(easy_, attached_, std::move(entry_), root.shared_from_this());
 }
 
 void Transfer::Detach() {
