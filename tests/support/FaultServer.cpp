@@ -19,11 +19,11 @@ struct Range {
 // A single "bytes=F-L", "bytes=F-" or "bytes=-N" range within size bytes.
 bool ParseRange(const std::string& value, size_t size, Range& range) {
   if (value.rfind("bytes=", 0) != 0 || size == 0) return false;
-  std::string spec = value.substr(6);
-  size_t dash = spec.find('-');
-  if (dash == std::string::npos || spec.find(',') != std::string::npos) return false;
-  std::string first = spec.substr(0, dash);
-  std::string last = spec.substr(dash + 1);
+  std::string ranges = value.substr(6);
+  size_t dash = ranges.find('-');
+  if (dash == std::string::npos || ranges.find(',') != std::string::npos) return false;
+  std::string first = ranges.substr(0, dash);
+  std::string last = ranges.substr(dash + 1);
   if (first.empty()) {
     if (last.empty()) return false;
     size_t count = std::min<size_t>(std::stoull(last), size);
