@@ -61,17 +61,20 @@ void TclInternetAction::Cancel() {
 TclInternetResourceAction::~TclInternetResourceAction() { Release(); }
 
 void TclInternetResourceAction::Release() {
-  if (handle_ != nullptr) {
-    clWinInet::InternetCloseHandle(handle_);
-    handle_ = nullptr;
+  HINTERNET handle = handle_.load();
+  if (handle != nullptr) {
+    clWinInet::InternetCloseHandle(handle);
+    handle_.store(nullptr);
   }
   Unregister();
 }
 
 void TclInternetResourceAction::HandleClosed(HINTERNET handle) {
-  if (handle_ == handle) handle_ = nullptr;
+  // Forgets only the handle that was closed; a newer one stays.
+  HINTERNET expected = handle;
+  handle_.compare_exchange_strong(expected, nullptr);
 }
 
 void TclInternetResourceAction::Execute() {
-  if (handle_ == nullptr) TclInternetAction::Execute();
+  if (handle_.load() == nullptr) TclInternetAction::Execute();
 }

@@ -12,6 +12,7 @@
 // kept for the next user of a connection are released).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -67,6 +68,11 @@ class TclInternetAction {
 };
 
 // An action whose call produces a handle; destroying it closes that handle.
+//
+// Handle is written on the worker thread (Execute) and on the firing thread
+// (HandleClosed while a cancel is announced), and read by status notifications,
+// which the library delivers on whichever thread makes or closes a handle; so it
+// is atomic.
 class TclInternetResourceAction : public TclInternetAction {
  public:
   using TclInternetAction::TclInternetAction;
@@ -75,16 +81,16 @@ class TclInternetResourceAction : public TclInternetAction {
   // Forgets (does not close) Handle when it is the one that was closed.
   void HandleClosed(HINTERNET handle) override;
 
-  HINTERNET Handle() const { return handle_; }
+  HINTERNET Handle() const { return handle_.load(); }
 
   // Records the last error when the call produced no handle.
   void Execute() override;
 
  protected:
-  void SetHandle(HINTERNET handle) { handle_ = handle; }
+  void SetHandle(HINTERNET handle) { handle_.store(handle); }
   // Closes Handle when set, then unlists; for the concrete destructors.
   void Release();
 
  private:
-  HINTERNET handle_ = nullptr;
+  std::atomic<HINTERNET> handle_{nullptr};
 };

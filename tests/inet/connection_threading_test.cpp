@@ -1,11 +1,13 @@
 // The connection over the real internet client library against a small HTTP
 // server on 127.0.0.1 whose routes stall: time-outs, aborts from another thread
 // and status notifications handled on the firing thread.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <httplib.h>
 
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -13,8 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "FakeLibrary.h"
 #include "inet/clConnection.h"
 #include "inet/clWinInet.h"
+#include "platform/Messages.h"
+#include "platform/Threads.h"
+#include "platform/Waits.h"
 
 namespace {
 
@@ -131,6 +137,9 @@ TEST_F(ConnectionAgainstServerTest, ReadFromAStalledServerRaisesRequestTimeoutSo
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(250));
   EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+  // The blocked read had returned, with its own failure recorded on the worker,
+  // before the time-out was raised.
+  EXPECT_EQ(read.ErrorCode(), static_cast<int>(ERROR_INTERNET_OPERATION_CANCELLED));
   // The root was closed to end the read, and the open action knows it.
   EXPECT_EQ(open->Handle(), nullptr);
   EXPECT_EQ(read.ParentHandle(), nullptr);
@@ -196,6 +205,87 @@ TEST_F(ConnectionAgainstServerTest, ConnectionCreatedOnAWorkerThreadRunsItsHandl
   ASSERT_EQ(handlerThreads.size(), 2u);
   EXPECT_EQ(handlerThreads[0], workerId);
   EXPECT_EQ(handlerThreads[1], workerId);
+}
+
+TEST_F(ConnectionAgainstServerTest, HandlersRunOnTheCreatingThreadWhileAnotherThreadFiresAndTimesOut) {
+  // Created here, fired from a second thread: status notifications come from the
+  // connection's worker, fire notifications from the firing thread, and both are
+  // handed to this thread while it serves messages. The time-out makes the firing
+  // thread forget the root in the open action while the worker has looked it up.
+  std::uint32_t creator = platform::CurrentThreadId();
+  int foreignHandlers = 0;
+  std::vector<DWORD> seen;
+  connection->SetOnStatusCallback([&](TclInternetConnection*, TclInternetAction*, DWORD status, void*, DWORD) {
+    if (platform::CurrentThreadId() != creator) ++foreignHandlers;
+    seen.push_back(status);
+  });
+  int beforeFire = 0;
+  connection->SetOnBeforeFireAction([&](TclInternetConnection*, TclInternetAction*) {
+    if (platform::CurrentThreadId() != creator) ++foreignHandlers;
+    ++beforeFire;
+  });
+  auto finished = platform::CreateEvent(true, false);
+  int timeOuts = 0;
+  HINTERNET rootAfter = reinterpret_cast<HINTERNET>(1);
+  std::thread firing([&] {
+    OpenRequest("/hang");
+    try {
+      send->Fire(300);
+    } catch (const EclTimeoutInternetError& e) {
+      if (e.ErrorCode() == 258) ++timeOuts;
+    }
+    rootAfter = open->Handle();
+    send.reset();
+    request.reset();
+    connect.reset();
+    open.reset();
+    finished->Set();
+  });
+  platform::WaitServingMessages(finished, platform::kInfinite);
+  firing.join();
+  EXPECT_EQ(timeOuts, 1);
+  EXPECT_EQ(rootAfter, nullptr);
+  EXPECT_EQ(foreignHandlers, 0);
+  EXPECT_THAT(seen, ::testing::Contains(static_cast<DWORD>(INTERNET_STATUS_SENDING_REQUEST)));
+  EXPECT_EQ(beforeFire, 4);  // open, connect, request, send
+}
+
+// Cancels racing each other over the stand-in library, which counts closes.
+class ConcurrentCancelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clWinInet::LoadInternetLibrary();
+    fake = std::make_unique<inet_test::FakeControls>();
+    connection = std::make_unique<TclInternetConnection>();
+  }
+  void TearDown() override {
+    connection.reset();
+    fake.reset();
+  }
+
+  inet_test::BindingScope scope{inet_test::kFakeLibrary};
+  std::unique_ptr<inet_test::FakeControls> fake;
+  std::unique_ptr<TclInternetConnection> connection;
+};
+
+TEST_F(ConcurrentCancelTest, TwoThreadsCancellingAtOnceCloseTheParentHandleOnce) {
+  for (int round = 0; round < 50; ++round) {
+    TclInternetOpenAction open(connection.get(), "agent", INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0);
+    open.Fire(-1);
+    HINTERNET root = open.Handle();
+    TclHttpSendRequestAction send(connection.get(), root, nullptr, "", nullptr, 0);
+    std::barrier start(2);
+    auto cancel = [&] {
+      start.arrive_and_wait();
+      send.Cancel();
+    };
+    std::thread other(cancel);
+    cancel();
+    other.join();
+    ASSERT_EQ(fake->CloseCount(root), 1) << "round " << round;
+    EXPECT_EQ(send.ParentHandle(), nullptr);
+    EXPECT_EQ(open.Handle(), nullptr);
+  }
 }
 
 }  // namespace
