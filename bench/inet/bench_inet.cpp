@@ -1,180 +1,211 @@
-// Reads a large file from a local nginx through the library's calls (root,
-// connect, request, send, reads of 8 KiB and 64 KiB) and with `curl -o /dev/null`
-// in the same run, and reports throughput and client CPU per byte for each, with
-// the library's ratios to curl.
+// Reads a large file from a local nginx in 8 KiB and 64 KiB blocks
+//   - through the library's own calls (root, connect, request, send, reads), and
+//   - through actions fired on a TclInternetConnection, as a download worker does,
+// and with `curl -o /dev/null`, all in the same run, interleaved run by run. It
+// reports each reader's throughput and client CPU time, and its ratios to curl
+// taken pair by pair (same run), so that drift of a shared machine cancels out.
 //
-//   bench_inet [--size-mib N] [--runs N]      self-contained comparison
-//   bench_inet --read URL BLOCK               one library read (for external timers)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+//   bench_inet [--size-mib N] [--runs N] [--timeout MS]   self-contained comparison
+//   bench_inet --serve [--size-mib N]                     serve the file until a signal
+//   bench_inet --read URL BLOCK                           one library read
+//   bench_inet --read-connection URL BLOCK [--timeout MS] one connection read
+//   bench_inet --empty-fires N [--timeout MS]             N fires of an empty action
+// The last four are for timing (or profiling) one piece with an outside tool.
 #include <algorithm>
-#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/inet/InetClient.h"
-#include "support/ChildProcess.h"
-#include "support/NginxServer.h"
-#include "support/TempDir.h"
+#include "FireCost.h"
+#include "Measure.h"
+#include "Readers.h"
+#include "ServedFile.h"
 
 namespace {
 
-struct Sample {
-  double wallSeconds;
-  double cpuSeconds;
+// The download worker's default limit for each action.
+constexpr int kDefaultTimeOut = 5000;
+
+struct Options {
+  std::string mode = "compare";
+  std::string url;
+  long long block = 0;
+  long long sizeMib = 256;
+  int runs = 5;
+  int timeOut = kDefaultTimeOut;
 };
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
-
-double SelfCpu() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+[[noreturn]] void Usage(const std::string& problem) {
+  std::fprintf(stderr,
+               "%s\nusage: bench_inet [--size-mib N] [--runs N] [--timeout MS]\n"
+               "       bench_inet --serve [--size-mib N]\n"
+               "       bench_inet --read URL BLOCK\n"
+               "       bench_inet --read-connection URL BLOCK [--timeout MS]\n"
+               "       bench_inet --empty-fires N [--timeout MS]\n",
+               problem.c_str());
+  std::exit(2);
 }
 
-// Reads the whole body of url in blocks; returns the byte count or -1.
-long long LibraryRead(const std::string& url, DWORD block) {
-  char host[256] = {};
-  char path[2048] = {};
-  URL_COMPONENTSA c{};
-  c.dwStructSize = sizeof(c);
-  c.lpszHostName = host;
-  c.dwHostNameLength = sizeof(host);
-  c.lpszUrlPath = path;
-  c.dwUrlPathLength = sizeof(path);
-  if (!InternetCrackUrlA(url.c_str(), 0, ICU_DECODE, &c)) return -1;
-  HINTERNET root = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  HINTERNET connect = InternetConnectA(root, host, c.nPort, nullptr, nullptr,
-                                       INTERNET_SERVICE_HTTP, 0, 0);
-  HINTERNET request = HttpOpenRequestA(connect, "GET", path, nullptr, nullptr, nullptr,
-                                       INTERNET_FLAG_NO_CACHE_WRITE, 0);
-  long long total = -1;
-  if (request && HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
-    std::vector<char> buffer(block);
-    total = 0;
-    for (;;) {
-      DWORD got = 0;
-      if (!InternetReadFile(request, buffer.data(), block, &got)) {
-        total = -1;
-        break;
-      }
-      if (got == 0) break;
-      total += got;
+long long Positive(const std::string& name, const char* text) {
+  char* end = nullptr;
+  const long long value = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || value <= 0) Usage(name + " needs a positive number, not \"" + text + "\"");
+  return value;
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= args.size()) Usage(a + " needs a value");
+      return args[++i].c_str();
+    };
+    if (a == "--size-mib") {
+      o.sizeMib = Positive(a, value());
+    } else if (a == "--runs") {
+      o.runs = static_cast<int>(Positive(a, value()));
+    } else if (a == "--timeout") {
+      o.timeOut = static_cast<int>(Positive(a, value()));
+    } else if (a == "--empty-fires" && o.mode == "compare") {
+      o.mode = "empty-fires";
+      o.block = Positive(a, value());
+    } else if (a == "--serve" && o.mode == "compare") {
+      o.mode = "serve";
+    } else if ((a == "--read" || a == "--read-connection") && o.mode == "compare") {
+      o.mode = a.substr(2);
+      o.url = value();
+      o.block = Positive("BLOCK", value());
+    } else {
+      Usage("unexpected argument \"" + a + "\"");
     }
   }
-  InternetCloseHandle(root);
-  return total;
+  if (o.block > 0x7fffffff) Usage("BLOCK is too large");
+  return o;
 }
 
-Sample TimeLibrary(const std::string& url, DWORD block, long long expected) {
-  double cpu = SelfCpu();
-  auto start = std::chrono::steady_clock::now();
-  long long got = LibraryRead(url, block);
-  auto end = std::chrono::steady_clock::now();
-  if (got != expected) {
-    std::fprintf(stderr, "library read %lld bytes, expected %lld\n", got, expected);
-    std::exit(1);
-  }
-  return {std::chrono::duration<double>(end - start).count(), SelfCpu() - cpu};
+int ReadOnce(const Options& o) {
+  const auto block = static_cast<DWORD>(o.block);
+  const long long got =
+      o.mode == "read" ? bench::LibraryRead(o.url, block) : bench::ConnectionRead(o.url, block, o.timeOut);
+  std::printf("%lld\n", got);
+  return got < 0 ? 1 : 0;
 }
 
-Sample TimeCurl(const std::string& url) {
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    execlp("curl", "curl", "-s", "-o", "/dev/null", url.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+int Serve(const Options& o) {
+  // Blocked before the server starts, so that a signal ends the wait below and
+  // the destructors stop nginx and remove the file.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  bench::ServedFile file(o.sizeMib);
+  if (!file.Started()) {
+    std::fprintf(stderr, "%s\n", file.Problem().c_str());
+    return 2;
   }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  auto end = std::chrono::steady_clock::now();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "curl failed\n");
-    std::exit(1);
-  }
-  return {std::chrono::duration<double>(end - start).count(),
-          Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
+  std::printf("%s\n", file.Url().c_str());
+  std::fflush(stdout);
+  int received = 0;
+  sigwait(&signals, &received);
+  return 0;
 }
 
-Sample Median(std::vector<Sample> samples) {
-  auto middle = samples.size() / 2;
-  std::vector<double> wall;
-  std::vector<double> cpu;
-  for (const Sample& s : samples) {
-    wall.push_back(s.wallSeconds);
-    cpu.push_back(s.cpuSeconds);
+struct Reader {
+  std::string name;
+  std::function<long long()> read;
+  double goalPercent;  // of curl's throughput; 0 = none
+  std::vector<bench::Sample> samples;
+};
+
+double MedianOf(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+int Compare(const Options& o) {
+  bench::ServedFile file(o.sizeMib);
+  if (!file.Started()) {
+    std::fprintf(stderr, "%s\n", file.Problem().c_str());
+    return 2;
   }
-  std::sort(wall.begin(), wall.end());
-  std::sort(cpu.begin(), cpu.end());
-  return {wall[middle], cpu[middle]};
+  const std::string url = file.Url();
+  const int timeOut = o.timeOut;
+  std::vector<Reader> readers{
+      {"library 8 KiB", [&] { return bench::LibraryRead(url, 8192); }, 90, {}},
+      {"library 64 KiB", [&] { return bench::LibraryRead(url, 65536); }, 90, {}},
+      {"connection 8 KiB", [&] { return bench::ConnectionRead(url, 8192, timeOut); }, 0, {}},
+      {"connection 64 KiB", [&] { return bench::ConnectionRead(url, 65536, timeOut); }, 70, {}},
+  };
+  std::vector<bench::Sample> curl;
+
+  // One warm-up of each, so the page cache and the loaded code are alike.
+  for (Reader& r : readers) bench::TimeInProcess(r.name, r.read, file.Size());
+  bench::TimeCurl(url);
+  for (int run = 0; run < o.runs; ++run) {
+    for (Reader& r : readers) r.samples.push_back(bench::TimeInProcess(r.name, r.read, file.Size()));
+    curl.push_back(bench::TimeCurl(url));
+  }
+
+  const double mib = static_cast<double>(file.Size()) / (1024.0 * 1024.0);
+  const bench::Sample mc = bench::Median(curl);
+  std::printf("file %lld MiB from nginx over loopback; medians of %d runs; ratios to curl pair by pair\n",
+              o.sizeMib, o.runs);
+  std::printf("%-18s %8s %8s %22s %10s %s\n", "reader", "MiB/s", "cpu s", "MiB/s vs curl (range)", "cpu/curl",
+              "goal");
+  for (const Reader& r : readers) {
+    std::vector<double> speed;
+    std::vector<double> cpu;
+    for (std::size_t i = 0; i < curl.size(); ++i) {
+      speed.push_back(100.0 * curl[i].wallSeconds / r.samples[i].wallSeconds);
+      cpu.push_back(r.samples[i].cpuSeconds / curl[i].cpuSeconds);
+    }
+    const bench::Sample m = bench::Median(r.samples);
+    const double ratio = MedianOf(speed);
+    char range[48];
+    std::snprintf(range, sizeof(range), "%.0f%% (%.0f-%.0f%%)", ratio, *std::min_element(speed.begin(), speed.end()),
+                  *std::max_element(speed.begin(), speed.end()));
+    std::string goal = "-";
+    if (r.goalPercent > 0) {
+      goal = (ratio >= r.goalPercent ? "met (>= " : "MISSED (>= ") + std::to_string(static_cast<int>(r.goalPercent)) +
+             "%)";
+    }
+    std::printf("%-18s %8.0f %8.3f %22s %10.2f %s\n", r.name.c_str(), mib / m.wallSeconds, m.cpuSeconds, range,
+                MedianOf(cpu), goal.c_str());
+  }
+  std::printf("%-18s %8.0f %8.3f\n", "curl -o /dev/null", mib / mc.wallSeconds, mc.cpuSeconds);
+
+  // What the connection adds per read: an action that does nothing, fired as
+  // often as the 8 KiB reader fires its reads.
+  const long long fires = file.Size() / 8192;
+  std::vector<bench::Sample> empty;
+  for (int run = 0; run < o.runs; ++run) empty.push_back(bench::TimeEmptyFires(fires, timeOut));
+  const bench::Sample me = bench::Median(empty);
+  const bench::Sample lib8 = bench::Median(readers[0].samples);
+  const bench::Sample con8 = bench::Median(readers[2].samples);
+  std::printf("per 8 KiB read (us): library call %.1f wall %.1f cpu; connection read %.1f wall %.1f cpu; "
+              "empty fire %.1f wall %.1f cpu\n",
+              1e6 * lib8.wallSeconds / fires, 1e6 * lib8.cpuSeconds / fires, 1e6 * con8.wallSeconds / fires,
+              1e6 * con8.cpuSeconds / fires, 1e6 * me.wallSeconds / fires, 1e6 * me.cpuSeconds / fires);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--read") {
-    long long got = LibraryRead(argv[2], static_cast<DWORD>(std::atol(argv[3])));
-    std::printf("%lld\n", got);
-    return got < 0 ? 1 : 0;
+  const Options o = Parse(argc, argv);
+  if (o.mode == "serve") return Serve(o);
+  if (o.mode == "empty-fires") {
+    const bench::Sample s = bench::TimeEmptyFires(o.block, o.timeOut);
+    std::printf("%lld fires: %.3f s wall, %.3f s cpu\n", o.block, s.wallSeconds, s.cpuSeconds);
+    return 0;
   }
-  long long sizeMib = 256;
-  int runs = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::string(argv[i]) == "--size-mib") sizeMib = std::atoll(argv[i + 1]);
-    if (std::string(argv[i]) == "--runs") runs = std::atoi(argv[i + 1]);
-  }
-  if (!testing_support::NginxServer::Available()) {
-    std::fprintf(stderr, "nginx is not installed\n");
-    return 2;
-  }
-  testing_support::TempDir dir;
-  const long long size = sizeMib * 1024 * 1024;
-  {
-    std::ofstream out(dir.File("big.bin"), std::ios::binary);
-    std::string chunk = testing_support::RandomBytes(1 << 20, 1);
-    for (long long i = 0; i < sizeMib; ++i) out.write(chunk.data(), static_cast<long>(chunk.size()));
-  }
-  testing_support::NginxOptions options;
-  options.root = dir.Path();
-  testing_support::NginxServer nginx(dir.File("nginx"), options);
-  if (!nginx.Started()) {
-    std::fprintf(stderr, "nginx did not start\n");
-    return 2;
-  }
-  const std::string url = nginx.Url("/big.bin");
-
-  // One warm-up of each so page cache and connections are alike.
-  TimeLibrary(url, 65536, size);
-  TimeCurl(url);
-  std::vector<Sample> lib8;
-  std::vector<Sample> lib64;
-  std::vector<Sample> curl;
-  for (int run = 0; run < runs; ++run) {
-    lib8.push_back(TimeLibrary(url, 8192, size));
-    lib64.push_back(TimeLibrary(url, 65536, size));
-    curl.push_back(TimeCurl(url));
-  }
-  Sample m8 = Median(lib8);
-  Sample m64 = Median(lib64);
-  Sample mc = Median(curl);
-  double mib = static_cast<double>(size) / (1024.0 * 1024.0);
-  std::printf("file %lld MiB over loopback, median of %d runs\n", sizeMib, runs);
-  std::printf("%-18s %12s %12s %14s\n", "reader", "MiB/s", "cpu s", "vs curl MiB/s");
-  auto row = [&](const char* name, const Sample& s) {
-    std::printf("%-18s %12.0f %12.3f %13.0f%%\n", name, mib / s.wallSeconds, s.cpuSeconds,
-                100.0 * mc.wallSeconds / s.wallSeconds);
-  };
-  row("library 8 KiB", m8);
-  row("library 64 KiB", m64);
-  row("curl -o /dev/null", mc);
-  std::printf("cpu ratio library/curl: 8 KiB %.2f, 64 KiB %.2f\n", m8.cpuSeconds / mc.cpuSeconds,
-              m64.cpuSeconds / mc.cpuSeconds);
-  return 0;
+  if (o.mode == "read" || o.mode == "read-connection") return ReadOnce(o);
+  return Compare(o);
 }
