@@ -43,6 +43,7 @@ class FakeControls {
     SetResponse = Get<void (*)(const char*)>("FakeSetResponse");
     InitCount = Get<int (*)()>("FakeInitCount");
     CloseCalls = Get<int (*)()>("FakeCloseCalls");
+    ResetCloseCalls = Get<void (*)()>("FakeResetCloseCalls");
     CloseCount = Get<int (*)(HINTERNET)>("FakeCloseCount");
     LastProxy = Get<const char* (*)()>("FakeLastProxy");
     LastCallbackRoot = Get<HINTERNET (*)()>("FakeLastCallbackRoot");
@@ -56,6 +57,7 @@ class FakeControls {
   void (*SetResponse)(const char*) = nullptr;
   int (*InitCount)() = nullptr;
   int (*CloseCalls)() = nullptr;
+  void (*ResetCloseCalls)() = nullptr;
   // How often Handle was closed (-1: never handed out).
   int (*CloseCount)(HINTERNET) = nullptr;
   // "[proxy]" as the last root was opened with, or "(none)" for no proxy text.

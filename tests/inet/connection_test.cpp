@@ -27,6 +27,7 @@ class ConnectionTest : public ::testing::Test {
   }
   void TearDown() override {
     connection.reset();
+    fake->ResetCloseCalls();
     fake.reset();
   }
 
@@ -304,6 +305,65 @@ TEST_F(ConnectionDestructionTest, AbortDoesNothingHarmfulWithoutAnyAction) {
   connection->Abort();
   connection.reset();
   SUCCEED();
+}
+
+TEST_F(ConnectionDestructionTest, ActionsAreFreedFromTheFrontAndFindersAndFiresDoNothingMeanwhile) {
+  auto* open = Open().release();
+  auto* connect = Connect(open->Handle()).release();
+  auto* send = new TclHttpSendRequestAction(connection.get(), open->Handle(), nullptr, "", nullptr, 0);
+  HINTERNET connectHandle = connect->Handle();
+  std::vector<TclInternetAction*> removed;
+  int foundDuringDestruction = 0;
+  int firedDuringDestruction = 0;
+  connection->SetOnBeforeFireAction([&](TclInternetConnection*, TclInternetAction*) { ++firedDuringDestruction; });
+  connection->SetOnActionRemoved([&](TclInternetConnection* sender, TclInternetAction* action) {
+    removed.push_back(action);
+    if (sender->FindAction<TclInternetAction>() != nullptr) ++foundDuringDestruction;
+    if (sender->FindActionByHandle(connectHandle) != nullptr) ++foundDuringDestruction;
+    // A fire while the connection goes away neither runs nor notifies.
+    if (action == open) send->Fire(1000);
+  });
+  connection.reset();
+  EXPECT_EQ(removed, (std::vector<TclInternetAction*>{open, connect, send}));
+  EXPECT_EQ(foundDuringDestruction, 0);
+  EXPECT_EQ(firedDuringDestruction, 0);
+  EXPECT_EQ(fake->CloseCount(connectHandle), 1);
+}
+
+class HandleClosedNotificationTest : public ConnectionTest {};
+
+TEST_F(HandleClosedNotificationTest, TheActionBeingFiredKeepsItsHandle) {
+  auto open = Open();
+  HINTERNET root = open->Handle();
+  auto connect = Connect(root);
+  HINTERNET connectHandle = connect->Handle();
+  // Announced while the connect action is the one being fired: the open action
+  // forgets the root, the connect action is left alone.
+  HINTERNET keptByCurrent = nullptr;
+  HINTERNET keptByOpen = root;
+  connection->SetOnBeforeFireAction([&](TclInternetConnection* sender, TclInternetAction*) {
+    sender->NotifyHandleClosed(connectHandle);
+    keptByCurrent = connect->Handle();
+    sender->NotifyHandleClosed(root);
+    keptByOpen = open->Handle();
+  });
+  connect->Fire(1000);
+  EXPECT_EQ(keptByCurrent, connectHandle);
+  EXPECT_EQ(keptByOpen, nullptr);
+}
+
+TEST_F(HandleClosedNotificationTest, OnlyTheClosedHandleIsForgotten) {
+  auto open = Open();
+  auto connect = Connect(open->Handle());
+  auto request = Request(open->Handle(), connect->Handle());
+  connection->NotifyHandleClosed(connect->Handle());
+  EXPECT_EQ(connect->Handle(), nullptr);
+  EXPECT_NE(open->Handle(), nullptr);
+  EXPECT_NE(request->Handle(), nullptr);
+  // Forgotten, so freeing the action does not close it again.
+  int closes = fake->CloseCalls();
+  connect.reset();
+  EXPECT_EQ(fake->CloseCalls(), closes);
 }
 
 }  // namespace

@@ -260,6 +260,7 @@ class ConcurrentCancelTest : public ::testing::Test {
   }
   void TearDown() override {
     connection.reset();
+    fake->ResetCloseCalls();
     fake.reset();
   }
 

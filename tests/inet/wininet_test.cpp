@@ -7,6 +7,7 @@
 #include "FakeLibrary.h"
 #include "inet/clWinInet.h"
 #include "platform/LastError.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -76,6 +77,22 @@ TEST_F(BindingLoadTest, MissingEntryPointRaisesItsNameAndTheNextCallResolvesAgai
   clWinInet::SetInternetLibraryName(inet_test::kFakeLibrary);
   EXPECT_EQ(LoadFailure(), "");
   EXPECT_TRUE(clWinInet::InternetLibraryLoaded());
+}
+
+TEST_F(BindingLoadTest, LibraryInstalledAfterAFailedFirstCallIsLoadedByTheNextCall) {
+  testing_support::TempDir dir;
+  std::string installed = dir.File("libinetclient-late.so");
+  clWinInet::SetInternetLibraryName(installed);
+  EXPECT_THAT(LoadFailure(), HasSubstr("The specified module could not be found"));
+
+  std::string self = ::testing::internal::GetArgvs()[0];
+  std::string folder = self.substr(0, self.rfind('/') + 1);
+  testing_support::WriteFile(installed, testing_support::ReadFile(folder + inet_test::kFakeLibrary));
+  int before = clWinInet::InternetLibraryLoadCount();
+  EXPECT_EQ(LoadFailure(), "");
+  EXPECT_TRUE(clWinInet::InternetLibraryLoaded());
+  EXPECT_EQ(clWinInet::InternetLibraryLoadCount(), before + 1);
+  clWinInet::UnloadInternetLibrary();
 }
 
 TEST_F(BindingLoadTest, EntryPointsAreResolvedInTableOrderAndTheFirstMissingOneIsReported) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "inet/InternetErrors.h"
+#include "platform/LastError.h"
 #include "url/URLParser.h"
 
 namespace {
@@ -41,6 +42,20 @@ TEST_F(URLParserTest, UrlWithoutSchemeIsParsedAsHttp) {
   EXPECT_EQ(parser.Host(), "example.com");
   EXPECT_EQ(parser.Port(), 80);
   EXPECT_EQ(parser.UrlKind(), ukHttp);
+}
+
+TEST_F(URLParserTest, FailedRetryLeavesTheLastErrorOfTheSecondPass) {
+  // "http://::" is no URL either; the caller learns why from the last error.
+  EXPECT_EQ(parser.Parse("::"), "");
+  EXPECT_NE(platform::GetLastError(), 0u);
+  EXPECT_EQ(parser.URL(), "");
+}
+
+TEST_F(URLParserTest, UrlWithoutSchemeKeepsItsPortCredentialsAndQuery) {
+  EXPECT_EQ(parser.Parse("u:p@example.com:8081/d/f.txt?q=1"), "http://u:p@example.com:8081/d/f.txt?q=1");
+  EXPECT_EQ(parser.Port(), 8081);
+  EXPECT_EQ(parser.UserName(), "u");
+  EXPECT_EQ(parser.ExtraInfo(), "?q=1");
 }
 
 TEST_F(URLParserTest, EmptyUrlGivesAnEmptyResultAndClearedParts) {
@@ -141,6 +156,29 @@ TEST_F(URLParserListenerTest, ClearingTheCredentialsInPlaceDropsThemFromTheRebui
   });
   EXPECT_EQ(parser.Parse("http://u:p@example.com/x"), "http://example.com/x");
   EXPECT_EQ(parser.UserName(), "");
+}
+
+TEST_F(URLParserListenerTest, CredentialsPointedToWhileTheirBuffersStayEmptyAreNotRebuilt) {
+  // The rebuild takes credentials only when the parse's own buffers hold them:
+  // with empty buffers the record's pointers are cleared before rebuilding.
+  static char user[] = "mallory";
+  static char password[] = "pw";
+  parser.SetOnUrlParsing([](TclURLParser*, URL_COMPONENTSA& c) {
+    c.lpszUserName = user;
+    c.dwUserNameLength = 7;
+    c.lpszPassword = password;
+    c.dwPasswordLength = 2;
+  });
+  EXPECT_EQ(parser.Parse("http://example.com/x"), "http://example.com/x");
+  EXPECT_EQ(parser.UserName(), "");
+  EXPECT_EQ(parser.Password(), "");
+}
+
+TEST_F(URLParserListenerTest, PasswordAloneIsKeptInTheRebuiltUrl) {
+  parser.SetOnUrlParsing([](TclURLParser*, URL_COMPONENTSA& c) { std::strcpy(c.lpszPassword, "pw"); });
+  std::string url = parser.Parse("http://example.com/x");
+  EXPECT_EQ(parser.Password(), "pw");
+  EXPECT_NE(url.find("pw@example.com"), std::string::npos) << url;
 }
 
 TEST_F(URLParserListenerTest, ListenerExceptionReachesTheCaller) {
