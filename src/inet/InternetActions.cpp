@@ -6,11 +6,15 @@ namespace {
 
 LPCSTR NoneIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
 
+// Blanks are spaces and every control character, as in header values.
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
 std::string Trimmed(const std::string& text) {
-  std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  std::size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
+  std::size_t first = 0;
+  while (first < text.size() && IsBlank(text[first])) ++first;
+  std::size_t last = text.size();
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
 }
 
 DWORD_PTR ContextOf(TclInternetConnection* connection) { return reinterpret_cast<DWORD_PTR>(connection); }

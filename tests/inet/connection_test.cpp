@@ -96,6 +96,15 @@ TEST_F(ConnectionTest, OpenActionPassesNoProxyTextWhenEmptyAndTrimsIt) {
   EXPECT_EQ(proxied->Proxy(), "127.0.0.1:3128");
 }
 
+TEST_F(ConnectionTest, ProxyTextsLoseEveryControlCharacterAroundThemButKeepInnerBlanks) {
+  TclInternetOpenAction open(connection.get(), "agent", 3, "\v\x01http=a:1 https=b:2\f", "\x1f<local>  \x7f", 0);
+  EXPECT_EQ(open.Proxy(), "http=a:1 https=b:2");
+  EXPECT_EQ(open.ProxyBypass(), "<local>  \x7f");
+  TclInternetOpenAction blank(connection.get(), "agent", 3, " \t\r\n", "", 0);
+  blank.Fire(-1);
+  EXPECT_STREQ(fake->LastProxy(), "(none)");
+}
+
 TEST_F(ConnectionTest, DestroyingAResourceActionClosesItsHandleButSendAndReadCloseNothing) {
   auto open = Open();
   auto connect = Connect(open->Handle());
