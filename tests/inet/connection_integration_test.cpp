@@ -197,6 +197,35 @@ TEST_F(HttpThroughActionsTest, ChainOfActionsIsListedInOrderAndFoundAgainByClass
   EXPECT_EQ(connection->Actions(3), chain->send.get());
 }
 
+TEST(ConnectionStatusTest, CreationIsReportedWithoutAnActionAndClosingWithTheActionThatStillOwnsIt) {
+  FaultServer server;
+  clWinInet::SetInternetLibraryName(clWinInet::kDefaultInternetLibraryName);
+  TclInternetConnection connection;
+  struct Report {
+    DWORD status;
+    TclInternetAction* action;
+  };
+  std::vector<Report> reports;
+  connection.SetOnStatusCallback([&](TclInternetConnection*, TclInternetAction* action, DWORD status, void*, DWORD) {
+    reports.push_back({status, action});
+  });
+  ActionChain chain(&connection);
+  chain.Connect(server.Port(), INTERNET_SERVICE_HTTP);
+  chain.request = std::make_unique<TclHttpOpenRequestAction>(&connection, chain.open->Handle(),
+                                                             chain.connect->Handle(), "GET", "/", "", "", nullptr, 0);
+  chain.request->Fire(5000);
+  TclInternetAction* request = chain.request.get();
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().status, static_cast<DWORD>(INTERNET_STATUS_HANDLE_CREATED));
+  // Reported inside the call, before the action has stored the new handle.
+  EXPECT_EQ(reports.back().action, nullptr);
+  reports.clear();
+  chain.request.reset();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].status, static_cast<DWORD>(INTERNET_STATUS_HANDLE_CLOSING));
+  EXPECT_EQ(reports[0].action, request);
+}
+
 class FtpThroughActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
