@@ -60,8 +60,11 @@ platform::LRESULT TclThreadSynchronizer::Synchronize(TclMethod method) {
 
 void TclThreadSynchronizer::Execute() {
   exception_ = nullptr;
+  // A copy: the method may synchronise again on this thread, which replaces
+  // the pending method while this one is still running.
+  TclMethod method = method_;
   try {
-    if (method_) method_();
+    if (method) method();
   } catch (...) {
     exception_ = std::current_exception();
   }

@@ -132,6 +132,28 @@ TEST_F(SynchronizerTest, AClassOfTheSameNameWithAnotherProcedureIsReplaced) {
   EXPECT_EQ(value, 9);
 }
 
+TEST_F(SynchronizerTest, AMethodMaySynchroniseAgainFromInsideItself) {
+  TclThreadSynchronizer sync;
+  std::vector<std::string> trace;
+  std::string captured = "outer";
+  RunWorkerServing([&] {
+    sync.Synchronize([&] {
+      trace.push_back("outer start");
+      try {
+        sync.Synchronize([&] {
+          trace.push_back("inner");
+          throw rtl::Exception("inner failed");
+        });
+      } catch (const rtl::Exception& e) {
+        trace.push_back(e.Message());
+      }
+      // The outer method's own state survived the nested call.
+      trace.push_back(captured + " end");
+    });
+  });
+  EXPECT_EQ(trace, (std::vector<std::string>{"outer start", "inner", "inner failed", "outer end"}));
+}
+
 TEST_F(SynchronizerTest, AMissingRecordIsAnAssertionFailure) {
   try {
     SynchronizerManager()->GetSyncInfo(0xFFFFFFF0u);
