@@ -7,14 +7,59 @@
 
 namespace platform {
 
-std::mutex& WaitLock() {
+namespace detail {
+
+struct Waiter {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool woken = false;  // guarded by mutex
+
+  void Wake() {
+    {
+      std::lock_guard guard(mutex);
+      woken = true;
+    }
+    // Notified after the waiter's lock is free, so the woken thread runs on
+    // without blocking; the shared pointer keeps the waiter alive until here.
+    wake.notify_one();
+  }
+};
+
+}  // namespace detail
+
+WaitMutex& WaitLock() {
   // Never destroyed: thread-local queues and static objects use it at exit.
-  static auto* lock = new std::mutex;
+  static auto* lock = new WaitMutex;
   return *lock;
 }
 
+void WaitMutex::lock() {
+  // Held only for a few checks at a time, and a woken thread asks for it just
+  // as its waker is entering its own wait: a short spin usually gets it
+  // without sleeping in the kernel.
+  for (int i = 0; i < 64; ++i) {
+    if (mutex_.try_lock()) return;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  mutex_.lock();
+}
+
+void WaitMutex::unlock() {
+  if (pendingWakes_.empty()) {
+    mutex_.unlock();
+    return;
+  }
+  std::vector<std::shared_ptr<detail::Waiter>> wakes;
+  wakes.swap(pendingWakes_);
+  mutex_.unlock();
+  for (const auto& waiter : wakes) waiter->Wake();
+}
+
 void WaitableObject::NotifyWaitersLocked() {
-  for (auto* cv : waiters_) cv->notify_all();
+  auto& pending = WaitLock().pendingWakes_;
+  pending.insert(pending.end(), waiters_.begin(), waiters_.end());
 }
 
 void Event::Set() {
@@ -46,10 +91,10 @@ DWORD WaitEngine::Wait(const std::vector<WaitableObject*>& objects, bool waitAll
   const bool infinite = milliseconds == kInfinite;
   const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : milliseconds);
 
-  std::condition_variable cv;
+  auto waiter = std::make_shared<Waiter>();
   std::unique_lock lock(WaitLock());
-  for (auto* o : objects) o->waiters_.push_back(&cv);
-  if (extra) extra->waiters_.push_back(&cv);
+  for (auto* o : objects) o->waiters_.push_back(waiter);
+  if (extra) extra->waiters_.push_back(waiter);
 
   DWORD result = kWaitTimeout;
   for (;;) {
@@ -78,16 +123,27 @@ DWORD WaitEngine::Wait(const std::vector<WaitableObject*>& objects, bool waitAll
       result = kWaitTimeout;
       break;
     }
-    if (wakeAt == Clock::time_point::max()) {
-      cv.wait(lock);
-    } else {
-      cv.wait_until(lock, wakeAt);
+    // Cleared while the wait lock is still held: every change after the checks
+    // above is made under that lock and so wakes the waiter after this point.
+    {
+      std::lock_guard guard(waiter->mutex);
+      waiter->woken = false;
     }
+    lock.unlock();
+    {
+      std::unique_lock sleep(waiter->mutex);
+      if (wakeAt == Clock::time_point::max()) {
+        waiter->wake.wait(sleep, [&] { return waiter->woken; });
+      } else {
+        waiter->wake.wait_until(sleep, wakeAt, [&] { return waiter->woken; });
+      }
+    }
+    lock.lock();
   }
 
-  auto unregister = [&cv](WaitableObject* o) {
+  auto unregister = [&waiter](WaitableObject* o) {
     auto& w = o->waiters_;
-    w.erase(std::remove(w.begin(), w.end(), &cv), w.end());
+    w.erase(std::remove(w.begin(), w.end(), waiter), w.end());
   };
   for (auto* o : objects) unregister(o);
   if (extra) unregister(extra);

@@ -25,7 +25,10 @@ inline constexpr DWORD kWaitFailed = 0xFFFFFFFF;
 
 namespace detail {
 class WaitEngine;
-}
+// One waiting thread: woken through its own lock, so that waking it never
+// needs the wait lock (see WaitMutex).
+struct Waiter;
+}  // namespace detail
 
 class WaitableObject {
  public:
@@ -40,18 +43,35 @@ class WaitableObject {
   virtual bool IsSignaledLocked() const = 0;
   // Called when a wait is satisfied by this object (auto-reset objects reset).
   virtual void AcquireLocked() {}
-  // Wakes every thread waiting on this object; call under WaitLock().
+  // Wakes every thread waiting on this object; call under WaitLock(). The
+  // wakes are handed out when the wait lock is released.
   void NotifyWaitersLocked();
 
  private:
-  std::vector<std::condition_variable*> waiters_;
+  std::vector<std::shared_ptr<detail::Waiter>> waiters_;
 };
 
 using Handle = std::shared_ptr<WaitableObject>;
 
+// The lock behind WaitLock(). Wakes asked for while it is held are delivered
+// only after it has been released: a thread woken under the lock would at once
+// block again on the lock its waker still holds, which costs two more system
+// calls and a context switch for every hand-over between threads.
+class WaitMutex {
+ public:
+  void lock();
+  bool try_lock() { return mutex_.try_lock(); }
+  void unlock();
+
+ private:
+  friend class WaitableObject;
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<detail::Waiter>> pendingWakes_;  // guarded by mutex_
+};
+
 // The one lock that guards the state of every waitable object and message
 // queue, so that a wait on several of them sees a consistent picture.
-std::mutex& WaitLock();
+WaitMutex& WaitLock();
 
 class Event : public WaitableObject {
  public:
