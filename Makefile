@@ -43,7 +43,7 @@ tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLIVEUPDATE_BENCH=OFF \
 	  -DLIVEUPDATE_SANITIZE=thread $(CMAKE_ARGS)
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --no-tests=error --output-on-failure -j $(JOBS) -L 'unit|threading' --timeout 600
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" ctest --no-tests=error --output-on-failure -j $(JOBS) -L 'unit|threading' --timeout 600
 
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 20
