@@ -1,5 +1,7 @@
 #include "FireCost.h"
 
+#include <optional>
+
 #include "inet/clConnection.h"
 
 namespace bench {
@@ -14,7 +16,9 @@ class TclEmptyAction final : public TclInternetAction {
 
 }  // namespace
 
-Sample TimeEmptyFires(long long count, int timeOut) {
+Sample TimeEmptyFires(long long count, int timeOut, bool oneCore) {
+  std::optional<KeepToOneCore> keep;
+  if (oneCore) keep.emplace();
   TclInternetConnection connection;
   TclEmptyAction action(&connection);
   action.Fire(timeOut);  // starts the worker outside the timed part

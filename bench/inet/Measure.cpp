@@ -66,4 +66,18 @@ Sample Median(const std::vector<Sample>& samples) {
   return {MedianOf(wall), MedianOf(cpu)};
 }
 
+KeepToOneCore::KeepToOneCore() {
+  saved_ = sched_getaffinity(0, sizeof(former_), &former_) == 0;
+  const int core = sched_getcpu();
+  if (!saved_ || core < 0) return;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(core, &one);
+  if (sched_setaffinity(0, sizeof(one), &one) != 0) std::fprintf(stderr, "cannot keep to one core\n");
+}
+
+KeepToOneCore::~KeepToOneCore() {
+  if (saved_) sched_setaffinity(0, sizeof(former_), &former_);
+}
+
 }  // namespace bench

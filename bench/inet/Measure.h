@@ -2,6 +2,8 @@
 // a child process (curl), and medians over runs. Used by one thread.
 #pragma once
 
+#include <sched.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,5 +25,19 @@ Sample TimeCurl(const std::string& url);
 
 // Median of each figure on its own.
 Sample Median(const std::vector<Sample>& samples);
+
+// Keeps the calling thread, and every thread it starts meanwhile (they inherit
+// it), on the core it runs on now; gives the thread its former cores back.
+class KeepToOneCore {
+ public:
+  KeepToOneCore();
+  ~KeepToOneCore();
+  KeepToOneCore(const KeepToOneCore&) = delete;
+  KeepToOneCore& operator=(const KeepToOneCore&) = delete;
+
+ private:
+  cpu_set_t former_{};
+  bool saved_ = false;
+};
 
 }  // namespace bench

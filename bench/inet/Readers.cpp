@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Measure.h"
 #include "inet/InternetErrors.h"
 #include "inet/clConnection.h"
 #include "platform/LastError.h"
@@ -102,6 +103,11 @@ long long ConnectionRead(const std::string& url, DWORD block, int timeOut) {
     return -1;
   }
   return total;
+}
+
+long long ConnectionReadOnOneCore(const std::string& url, DWORD block, int timeOut) {
+  KeepToOneCore keep;
+  return ConnectionRead(url, block, timeOut);
 }
 
 }  // namespace bench

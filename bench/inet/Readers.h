@@ -7,6 +7,10 @@
 //   byte longer than the block that is cleared before every read.
 // Both run on the calling thread (ConnectionRead's calls run on the
 // connection's worker thread while the caller waits).
+// ConnectionReadOnOneCore keeps the calling thread and the connection's worker
+// on the core the caller is running on, so that the hand-overs between them
+// never have to wake another, idle core: it tells the cost of the hand-over
+// itself apart from the cost of waking cores.
 #pragma once
 
 #include <string>
@@ -17,5 +21,6 @@ namespace bench {
 
 long long LibraryRead(const std::string& url, DWORD block);
 long long ConnectionRead(const std::string& url, DWORD block, int timeOut);
+long long ConnectionReadOnOneCore(const std::string& url, DWORD block, int timeOut);
 
 }  // namespace bench

@@ -4,6 +4,9 @@
 // and with `curl -o /dev/null`, all in the same run, interleaved run by run. It
 // reports each reader's throughput and client CPU time, and its ratios to curl
 // taken pair by pair (same run), so that drift of a shared machine cancels out.
+// Two more rows repeat the connection's reads with the client's threads kept on
+// one core, and the last line splits the cost of one 8 KiB read, to show where
+// the connection's time goes.
 //
 //   bench_inet [--size-mib N] [--runs N] [--timeout MS]   self-contained comparison
 //   bench_inet --serve [--size-mib N]                     serve the file until a signal
@@ -142,6 +145,9 @@ int Compare(const Options& o) {
       {"library 64 KiB", [&] { return bench::LibraryRead(url, 65536); }, 90, {}},
       {"connection 8 KiB", [&] { return bench::ConnectionRead(url, 8192, timeOut); }, 0, {}},
       {"connection 64 KiB", [&] { return bench::ConnectionRead(url, 65536, timeOut); }, 70, {}},
+      // Diagnostic rows, not goals: the same reads with client threads on one core.
+      {"  one core, 8 KiB", [&] { return bench::ConnectionReadOnOneCore(url, 8192, timeOut); }, 0, {}},
+      {"  one core, 64 KiB", [&] { return bench::ConnectionReadOnOneCore(url, 65536, timeOut); }, 0, {}},
   };
   std::vector<bench::Sample> curl;
 
@@ -182,17 +188,25 @@ int Compare(const Options& o) {
   std::printf("%-18s %8.0f %8.3f\n", "curl -o /dev/null", mib / mc.wallSeconds, mc.cpuSeconds);
 
   // What the connection adds per read: an action that does nothing, fired as
-  // often as the 8 KiB reader fires its reads.
+  // often as the 8 KiB reader fires its reads, on any cores and on one core.
   const long long fires = file.Size() / 8192;
   std::vector<bench::Sample> empty;
-  for (int run = 0; run < o.runs; ++run) empty.push_back(bench::TimeEmptyFires(fires, timeOut));
-  const bench::Sample me = bench::Median(empty);
-  const bench::Sample lib8 = bench::Median(readers[0].samples);
-  const bench::Sample con8 = bench::Median(readers[2].samples);
-  std::printf("per 8 KiB read (us): library call %.1f wall %.1f cpu; connection read %.1f wall %.1f cpu; "
-              "empty fire %.1f wall %.1f cpu\n",
-              1e6 * lib8.wallSeconds / fires, 1e6 * lib8.cpuSeconds / fires, 1e6 * con8.wallSeconds / fires,
-              1e6 * con8.cpuSeconds / fires, 1e6 * me.wallSeconds / fires, 1e6 * me.cpuSeconds / fires);
+  std::vector<bench::Sample> emptyOneCore;
+  for (int run = 0; run < o.runs; ++run) {
+    empty.push_back(bench::TimeEmptyFires(fires, timeOut));
+    emptyOneCore.push_back(bench::TimeEmptyFires(fires, timeOut, true));
+  }
+  auto perRead = [fires](const char* name, const std::vector<bench::Sample>& samples) {
+    const bench::Sample m = bench::Median(samples);
+    std::printf("  %-28s %6.1f wall %6.1f cpu\n", name, 1e6 * m.wallSeconds / static_cast<double>(fires),
+                1e6 * m.cpuSeconds / static_cast<double>(fires));
+  };
+  std::printf("per 8 KiB read, microseconds:\n");
+  perRead("library call", readers[0].samples);
+  perRead("read through the connection", readers[2].samples);
+  perRead("  on one core", readers[4].samples);
+  perRead("empty fire", empty);
+  perRead("  on one core", emptyOneCore);
   return 0;
 }
 
