@@ -19,6 +19,7 @@ ServedFile::ServedFile(long long sizeMib) : size_(sizeMib * 1024 * 1024) {
       return;
     }
   }
+  testing_support::WriteFile(dir_.File("tiny.bin"), "x");
   testing_support::NginxOptions options;
   options.root = dir_.Path();
   nginx_ = std::make_unique<testing_support::NginxServer>(dir_.File("nginx"), options);

@@ -22,6 +22,8 @@ class ServedFile {
   bool Started() const { return nginx_ != nullptr && nginx_->Started(); }
   const std::string& Problem() const { return problem_; }
   std::string Url() const { return nginx_->Url("/big.bin"); }
+  // A one-byte file beside it, for fixed costs such as a program's start.
+  std::string TinyUrl() const { return nginx_->Url("/tiny.bin"); }
   long long Size() const { return size_; }
 
  private:

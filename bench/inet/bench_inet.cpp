@@ -150,6 +150,7 @@ int Compare(const Options& o) {
       {"  one core, 64 KiB", [&] { return bench::ConnectionReadOnOneCore(url, 65536, timeOut); }, 0, {}},
   };
   std::vector<bench::Sample> curl;
+  std::vector<bench::Sample> curlTiny;
 
   // One warm-up of each, so the page cache and the loaded code are alike.
   for (Reader& r : readers) bench::TimeInProcess(r.name, r.read, file.Size());
@@ -157,6 +158,7 @@ int Compare(const Options& o) {
   for (int run = 0; run < o.runs; ++run) {
     for (Reader& r : readers) r.samples.push_back(bench::TimeInProcess(r.name, r.read, file.Size()));
     curl.push_back(bench::TimeCurl(url));
+    curlTiny.push_back(bench::TimeCurl(file.TinyUrl()));
   }
 
   const double mib = static_cast<double>(file.Size()) / (1024.0 * 1024.0);
@@ -186,6 +188,10 @@ int Compare(const Options& o) {
                 MedianOf(cpu), goal.c_str());
   }
   std::printf("%-18s %8.0f %8.3f\n", "curl -o /dev/null", mib / mc.wallSeconds, mc.cpuSeconds);
+  // curl's times include starting a process; the readers above run in this one.
+  const bench::Sample tiny = bench::Median(curlTiny);
+  std::printf("curl's fixed cost (a one-byte file): %.1f ms wall, %.1f ms cpu\n", 1e3 * tiny.wallSeconds,
+              1e3 * tiny.cpuSeconds);
 
   // What the connection adds per read: an action that does nothing, fired as
   // often as the 8 KiB reader fires its reads, on any cores and on one core.
