@@ -1,5 +1,6 @@
 #include "platform/Threads.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -85,6 +86,16 @@ void Thread::ApplyPriority() {
   // privileges, which is ignored as documented.
   static const int base = getpriority(PRIO_PROCESS, 0);
   setpriority(PRIO_PROCESS, static_cast<id_t>(tid), base + NiceFor(priority_.load()));
+}
+
+void Thread::RunNearCaller() {
+  int tid = nativeTid_.load();
+  int cpu = sched_getcpu();
+  if (tid == 0 || cpu < 0 || cpu == nearCpu_.load()) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  if (sched_setaffinity(static_cast<pid_t>(tid), sizeof set, &set) == 0) nearCpu_.store(cpu);
 }
 
 int Thread::WaitFor() {

@@ -1,5 +1,6 @@
 // Threads, events and waits with real threads.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <atomic>
 #include <thread>
@@ -87,6 +88,48 @@ TEST(Threads, AnExceptionEscapingExecuteIsKept) {
   t.WaitFor();
   ASSERT_TRUE(t.FatalException());
   EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::runtime_error);
+}
+
+TEST(Threads, RunNearCallerMovesTheThreadToTheCallersProcessor) {
+  cpu_set_t original;
+  ASSERT_EQ(sched_getaffinity(0, sizeof original, &original), 0);
+  if (CPU_COUNT(&original) < 2) GTEST_SKIP() << "needs two processors";
+  int first = -1, last = -1;
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (!CPU_ISSET(c, &original)) continue;
+    if (first < 0) first = c;
+    last = c;
+  }
+  auto pinSelf = [](int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return sched_setaffinity(0, sizeof set, &set) == 0;
+  };
+
+  struct Reporter : Thread {
+    Reporter() : Thread(true) {}
+    ~Reporter() override { WaitFor(); }
+    void Execute() override {
+      running = true;
+      while (!measure) std::this_thread::sleep_for(1ms);
+      std::this_thread::yield();
+      cpu = sched_getcpu();
+    }
+    std::atomic<bool> running{false}, measure{false};
+    std::atomic<int> cpu{-1};
+  } t;
+  // The thread starts where its creator may run (the first processor only)...
+  ASSERT_TRUE(pinSelf(first));
+  t.Start();
+  while (!t.running) std::this_thread::sleep_for(1ms);
+  // ...and follows the caller to the last one.
+  ASSERT_TRUE(pinSelf(last));
+  t.RunNearCaller();
+  t.measure = true;
+  t.WaitFor();
+  sched_setaffinity(0, sizeof original, &original);
+  EXPECT_EQ(t.cpu, last);
 }
 
 TEST(Events, AutoResetReleasesOneWaiterPerSet) {
