@@ -17,21 +17,10 @@
 namespace {
 
 using namespace platform;
+using testing_support::FolderEntries;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-
-std::set<std::string> FolderEntries(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    ::closedir(dir);
-  }
-  return names;
-}
 
 mode_t ModeOf(const std::string& path) {
   struct stat st {};

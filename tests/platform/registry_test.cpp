@@ -14,20 +14,9 @@
 namespace {
 
 using namespace platform;
+using testing_support::FolderEntries;
 using testing_support::ReadFile;
 using testing_support::TempDir;
-
-std::set<std::string> Entries(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    ::closedir(dir);
-  }
-  return names;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
@@ -129,8 +118,8 @@ TEST_F(RegistryTest, KeyAndValueNamesIgnoreLetterCaseAndKeepFirstSpelling) {
   std::string read;
   ASSERT_TRUE(key.ReadBinary("data", read));
   EXPECT_EQ(read, "two");
-  EXPECT_EQ(Entries(Root()), std::set<std::string>{"Software"});
-  EXPECT_EQ(Entries(Root() + "Software/Quorin"), std::set<std::string>{"@Data"});
+  EXPECT_EQ(FolderEntries(Root()), std::set<std::string>{"Software"});
+  EXPECT_EQ(FolderEntries(Root() + "Software/Quorin"), std::set<std::string>{"@Data"});
 }
 
 TEST_F(RegistryTest, RewritingValueReplacesItWithoutLeftovers) {
@@ -139,7 +128,7 @@ TEST_F(RegistryTest, RewritingValueReplacesItWithoutLeftovers) {
   ASSERT_TRUE(key.WriteBinary("Data", std::string(10000, 'a')));
   ASSERT_TRUE(key.WriteBinary("Data", "short"));
   EXPECT_EQ(ReadFile(Root() + "K/@Data"), "short");
-  EXPECT_EQ(Entries(Root() + "K"), std::set<std::string>{"@Data"});
+  EXPECT_EQ(FolderEntries(Root() + "K"), std::set<std::string>{"@Data"});
 }
 
 TEST_F(RegistryTest, DeleteValueRemovesOnlyThatValue) {
@@ -159,7 +148,7 @@ TEST_F(RegistryTest, NamesCannotEscapeTheHive) {
   ASSERT_TRUE(key.Open("..\\..\\escape", true));
   ASSERT_TRUE(key.WriteBinary("../../value", "x"));
   ASSERT_TRUE(key.WriteBinary("a/b", "y"));
-  EXPECT_EQ(Entries(dir_.Path()), std::set<std::string>{"liveupdate"});
+  EXPECT_EQ(FolderEntries(dir_.Path()), std::set<std::string>{"liveupdate"});
   EXPECT_EQ(Sorted(key.ValueNames()), (std::vector<std::string>{"../../value", "a/b"}));
   std::string read;
   ASSERT_TRUE(key.ReadBinary("a/b", read));
@@ -208,7 +197,7 @@ TEST_F(RegistryTest, ClosedKeyRefusesEveryOperation) {
   key.Close();
   EXPECT_FALSE(key.IsOpen());
   EXPECT_FALSE(key.WriteBinary("Data", "x"));
-  EXPECT_TRUE(Entries(Root() + "K").empty());
+  EXPECT_TRUE(FolderEntries(Root() + "K").empty());
 }
 
 }  // namespace

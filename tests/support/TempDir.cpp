@@ -1,5 +1,6 @@
 #include "support/TempDir.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +43,18 @@ void WriteFile(const std::string& path, const std::string& data) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
+}
+
+std::set<std::string> FolderEntries(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    ::closedir(dir);
+  }
+  return names;
 }
 
 std::string RandomBytes(size_t size, unsigned seed) {

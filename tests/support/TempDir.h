@@ -1,6 +1,7 @@
 // A temporary folder for one test, removed with everything in it at the end.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace testing_support {
@@ -24,6 +25,8 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);
+// The names in a folder, without "." and ".." (empty when it cannot be read).
+std::set<std::string> FolderEntries(const std::string& folder);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t size, unsigned seed);
 
