@@ -27,13 +27,16 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "Installing missing packages: ${missing[*]}"
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+# As root the commands run as they are; otherwise through sudo, keeping the
+# environment so that the non-interactive front-end reaches apt-get.
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo -E apt-get install -y -qq --no-install-recommends "${missing[@]}"
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -E "$@"; fi
+}
+as_root apt-get update -qq
+as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
 # Installing nginx or vsftpd starts their system services on the standard ports;
 # the tests start their own copies on free ports and do not need them.
 for svc in nginx vsftpd tinyproxy; do
-  $sudo systemctl stop "$svc" >/dev/null 2>&1 || $sudo service "$svc" stop >/dev/null 2>&1 || true
+  as_root systemctl stop "$svc" >/dev/null 2>&1 || as_root service "$svc" stop >/dev/null 2>&1 || true
 done
