@@ -11,18 +11,9 @@
 #include <functional>
 #include <string>
 
+#include "base/clTypes.h"
 #include "rtl/Collection.h"
 
-// The status of a worker, a segment, a resource and an item. The numbering is
-// part of the interface: colour tables are indexed by it.
-enum TclProcessStatus : std::uint8_t {
-  psUnknown = 0,
-  psSuccess = 1,
-  psFailed = 2,
-  psErrors = 3,
-  psProcess = 4,
-  psTerminated = 5,
-};
 
 // One segment. Its setters only store: the owning state's operations
 // (SetSegmentStatus, SetBytesProceed, Init) are what announce a change.

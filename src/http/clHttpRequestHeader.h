@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "http/clAuthenticationType.h"
+#include "base/clTypes.h"
 #include "rtl/Component.h"
 #include "rtl/StringList.h"
 

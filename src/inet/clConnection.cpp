@@ -6,7 +6,7 @@
 #include "inet/clWinInet.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
-#include "url/ThreadSynchronizer.h"
+#include "base/ThreadSynchronizer.h"
 
 // The private worker: runs the current action each time StartEvent is set,
 // until TerminateEvent is set.
@@ -66,6 +66,18 @@ TclInternetConnection::~TclInternetConnection() {
     worker_.reset();
   }
   synchronizer_.reset();
+}
+
+void TclInternetConnection::Close() {
+  for (;;) {
+    TclInternetAction* action;
+    {
+      std::lock_guard<std::mutex> guard(listLock_);
+      if (actions_.empty()) break;
+      action = actions_.front();
+    }
+    delete action;
+  }
 }
 
 void TclInternetConnection::EnsureWorker() {

@@ -57,6 +57,8 @@ class TclInternetConnection : public rtl::Component {
   void Abort();
   // Tells every listed action except the running one that Handle was closed.
   void NotifyHandleClosed(HINTERNET handle);
+  // Frees the listed actions; a later fire starts again from the root.
+  void Close();
 
   // The first listed action of the given class or a class derived from it.
   template <class T>

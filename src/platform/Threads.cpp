@@ -36,9 +36,15 @@ bool ThreadHandleObject::Finished() const {
   return finished_;
 }
 
-void ThreadHandleObject::MarkFinished() {
+std::exception_ptr ThreadHandleObject::FatalException() const {
+  std::lock_guard lock(WaitLock());
+  return fatalException_;
+}
+
+void ThreadHandleObject::MarkFinished(std::exception_ptr fatal) {
   std::lock_guard lock(WaitLock());
   finished_ = true;
+  if (fatal) fatalException_ = std::move(fatal);
   detail::WaitEngine::Notify(*this);
 }
 
@@ -56,22 +62,36 @@ Thread::~Thread() {
 
 void Thread::Start() {
   if (started_) return;
+  // Marked before the thread exists: a thread that frees itself may be gone by
+  // the time the constructor of std::thread returns.
   started_ = true;
-  std::thread(&Thread::Run, this, handle_).detach();
+  try {
+    std::thread(&Thread::Run, this, handle_).detach();
+  } catch (...) {
+    started_ = false;
+    handle_->MarkFinished(std::current_exception());
+    throw;
+  }
 }
 
 void Thread::Run(Thread* self, std::shared_ptr<ThreadHandleObject> handle) {
   tThreadId = self->id_;
   self->nativeTid_.store(static_cast<int>(::syscall(SYS_gettid)));
   self->ApplyPriority();
+  std::exception_ptr fatal;
   try {
     self->Execute();
   } catch (...) {
-    self->fatalException_ = std::current_exception();
+    fatal = std::current_exception();
+  }
+  try {
+    self->DoTerminate();
+  } catch (...) {
+    if (!fatal) fatal = std::current_exception();
   }
   // After this point the object may be gone: only the handle is used.
   if (self->FreeOnTerminate()) delete self;
-  handle->MarkFinished();
+  handle->MarkFinished(std::move(fatal));
 }
 
 void Thread::SetPriority(ThreadPriority value) {

@@ -27,14 +27,18 @@ enum class ThreadPriority { Lower, Normal, Higher };
 class ThreadHandleObject : public WaitableObject {
  public:
   bool Finished() const;
+  // An exception that escaped Execute or DoTerminate; kept here so that it
+  // survives a thread object that freed itself. Read it once Finished.
+  std::exception_ptr FatalException() const;
 
  protected:
   bool IsSignaledLocked() const override { return finished_; }
 
  private:
   friend class Thread;
-  void MarkFinished();
+  void MarkFinished(std::exception_ptr fatal);
   bool finished_ = false;
+  std::exception_ptr fatalException_;  // guarded by WaitLock()
 };
 
 class Thread {
@@ -47,7 +51,9 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Starts a thread created suspended; later calls do nothing.
+  // Starts a thread created suspended; later calls do nothing. When the system
+  // cannot make the thread, raises std::system_error and marks the handle
+  // finished (so waits on it return); Execute and DoTerminate never run then.
   void Start();
   void Terminate() { terminated_.store(true); }
   bool Terminated() const { return terminated_.load(); }
@@ -77,11 +83,15 @@ class Thread {
   int WaitFor();
 
   int ReturnValue() const { return returnValue_; }
-  // An exception that escaped Execute.
-  std::exception_ptr FatalException() const { return fatalException_; }
+  // An exception that escaped Execute or DoTerminate.
+  std::exception_ptr FatalException() const { return handle_->FatalException(); }
 
  protected:
   virtual void Execute() = 0;
+  // The end-of-thread step: runs on the thread after Execute has returned or
+  // raised, while the object still exists (before a free-on-terminate object
+  // deletes itself and before the handle is signalled).
+  virtual void DoTerminate() {}
   void SetReturnValue(int value) { returnValue_ = value; }
 
  private:
@@ -97,7 +107,6 @@ class Thread {
   std::atomic<int> nearCpu_{-1};
   bool started_ = false;
   int returnValue_ = 0;
-  std::exception_ptr fatalException_;
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // live on the thread that created them; nothing here is thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ class Component : public Persistent {
   Component* Owner() const { return owner_; }
   const std::string& Name() const { return name_; }
   void SetName(const std::string& name) { name_ = name; }
+  // A value of the application's own, stored with the component.
+  std::int32_t Tag() const { return tag_; }
+  void SetTag(std::int32_t value) { tag_ = value; }
 
   int ComponentCount() const { return static_cast<int>(components_.size()); }
   Component* Components(int index) const { return components_.at(static_cast<size_t>(index)); }
@@ -76,6 +80,7 @@ class Component : public Persistent {
 
   Component* owner_ = nullptr;
   std::string name_;
+  std::int32_t tag_ = 0;
   std::vector<Component*> components_;
   std::vector<Component*> freeNotifies_;
   bool loading_ = false;

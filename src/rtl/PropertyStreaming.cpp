@@ -6,6 +6,55 @@
 
 namespace rtl {
 
+namespace {
+
+// What one component load collects while it reads: the components it put into
+// their loading state and the references still to be resolved by name.
+struct LoadContext {
+  Component* root;
+  std::vector<Component*> loaded;
+  std::vector<std::pair<std::string, std::function<void(Component*)>>> fixups;
+};
+thread_local LoadContext* tLoad = nullptr;
+
+Component* ResolveName(Component* root, const std::string& name) {
+  if (name.empty()) return nullptr;
+  if (root->Name() == name) return root;
+  if (Component* found = root->FindComponent(name)) return found;
+  if (root->Owner()) {
+    if (root->Owner()->Name() == name) return root->Owner();
+    return root->Owner()->FindComponent(name);
+  }
+  return nullptr;
+}
+
+// Name and Tag are properties of every component.
+void ReadComponentProperties(Component& component, const Json& json) {
+  if (!json.is_object()) throw EReadError("Invalid stream format");
+  Json own = json;
+  if (auto it = own.find("Name"); it != own.end()) {
+    std::string name = Properties::Convert<std::string>("Name", *it);
+    if (component.Name().empty()) component.SetName(name);
+    own.erase(it);
+  }
+  if (auto it = own.find("Tag"); it != own.end()) {
+    component.SetTag(Properties::Convert<std::int32_t>("Tag", *it));
+    own.erase(it);
+  }
+  ReadProperties(component, own);
+}
+
+Json WriteComponentProperties(Component& component) {
+  Json result = Json::object();
+  if (!component.Name().empty()) result["Name"] = component.Name();
+  if (component.Tag() != 0) result["Tag"] = component.Tag();
+  Json own = WriteProperties(component);
+  for (auto& [key, value] : own.items()) result[key] = std::move(value);
+  return result;
+}
+
+}  // namespace
+
 Properties::Declared Properties::Add(Property p) {
   list_.push_back(std::move(p));
   return Declared(list_.back());
@@ -86,6 +135,50 @@ Properties::Declared Properties::Items(const std::string& name, Collection* coll
   return declared;
 }
 
+Properties::Declared Properties::Child(const std::string& name, Component* child) {
+  Property p;
+  p.name = name;
+  p.object = child;
+  p.get = [child] { return WriteComponentProperties(*child); };
+  p.set = [child, name](const Json& j) {
+    if (!j.is_object()) RaiseInvalidValue(name);
+    if (tLoad == nullptr) {
+      ReadComponentProperties(*child, j);
+      return;
+    }
+    child->BeginLoading();
+    tLoad->loaded.push_back(child);
+    ReadComponentProperties(*child, j);
+  };
+  return Add(std::move(p));
+}
+
+Properties::Declared Properties::Reference(const std::string& name, std::function<Component*()> get,
+                                           std::function<void(Component*)> set) {
+  Property p;
+  p.name = name;
+  p.get = [get] {
+    Component* c = get();
+    return c ? Json(c->Name()) : Json();
+  };
+  p.set = [set, name](const Json& j) {
+    if (j.is_null()) {
+      set(nullptr);
+      return;
+    }
+    std::string target = Convert<std::string>(name, j);
+    if (tLoad != nullptr) {
+      tLoad->fixups.emplace_back(target, set);
+    }
+  };
+  auto declared = Add(std::move(p));
+  declared.StoredWhen([get] {
+    Component* c = get();
+    return c != nullptr && !c->Name().empty();
+  });
+  return declared;
+}
+
 Properties::Declared Properties::Custom(const std::string& name, std::function<Json()> write,
                                         std::function<void(const Json&)> read) {
   Property p;
@@ -121,17 +214,33 @@ void ReadProperties(Persistent& object, const Json& json) {
   }
 }
 
-Json WriteComponent(Component& component) { return WriteProperties(component); }
+Json WriteComponent(Component& component) { return WriteComponentProperties(component); }
 
 void ReadComponent(Component& component, const Json& json) {
+  LoadContext context{&component, {&component}, {}};
+  LoadContext* outer = tLoad;
+  tLoad = &context;
   component.BeginLoading();
+  std::exception_ptr failure;
   try {
-    ReadProperties(component, json);
+    ReadComponentProperties(component, json);
+    for (auto& [name, set] : context.fixups) {
+      if (Component* target = ResolveName(&component, name)) set(target);
+    }
   } catch (...) {
-    component.EndLoading();
-    throw;
+    failure = std::current_exception();
   }
-  component.EndLoading();
+  tLoad = outer;
+  // Every component that entered its loading state leaves it, also after a
+  // failed read, so that none stays with its setters switched off.
+  for (Component* loaded : context.loaded) {
+    try {
+      loaded->EndLoading();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 std::string SaveToText(Persistent& object) { return WriteProperties(object).dump(2); }

@@ -80,6 +80,17 @@ class Properties {
   Declared Strings(const std::string& name, StringList* list);
   // A collection, written as an array of item objects.
   Declared Items(const std::string& name, Collection* collection);
+  // A component owned by the object being streamed, written as an object of its
+  // own properties. Read inside a component load, it is loaded too: its setters
+  // see it loading, and its Loaded runs when the whole load has ended.
+  Declared Child(const std::string& name, Component* child);
+  // A reference to another component, written as that component's name. Read
+  // inside a component load, the name is resolved when the load has read
+  // everything (so forward references work), among the components owned by
+  // the loaded root and then among its siblings; a name found nowhere leaves
+  // the reference unset. Stored only while set.
+  Declared Reference(const std::string& name, std::function<Component*()> get,
+                     std::function<void(Component*)> set);
   // Anything else: the caller converts to and from JSON itself.
   Declared Custom(const std::string& name, std::function<Json()> write, std::function<void(const Json&)> read);
 
@@ -110,7 +121,10 @@ Json WriteProperties(Persistent& object);
 void ReadProperties(Persistent& object, const Json& json);
 
 // Component forms: loading brackets the replay with the component's loading
-// state and calls Loaded at the end.
+// state, resolves the references read, and then calls Loaded on the root and
+// on every child component loaded with it, in reading order. Name and Tag of
+// the component are streamed as "Name" and "Tag" (Tag only when not 0); a
+// stored name is not applied to a component that already has one.
 Json WriteComponent(Component& component);
 void ReadComponent(Component& component, const Json& json);
 

@@ -3,7 +3,10 @@
 #include <sched.h>
 
 #include <atomic>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Counter.h"
 #include "platform/Threads.h"
@@ -88,6 +91,34 @@ TEST(Threads, AnExceptionEscapingExecuteIsKept) {
   t.WaitFor();
   ASSERT_TRUE(t.FatalException());
   EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::runtime_error);
+}
+
+// Records the order of the end-of-thread steps into a log that outlives it.
+struct EndingThread : Thread {
+  EndingThread(std::vector<std::string>* log, bool fail) : Thread(true), log_(log), fail_(fail) {}
+  ~EndingThread() override { log_->push_back("destroyed"); }
+  void Execute() override {
+    log_->push_back("execute");
+    if (fail_) throw std::runtime_error("execute failed");
+  }
+  void DoTerminate() override { log_->push_back(Finished() ? "terminate after finish" : "terminate"); }
+  std::vector<std::string>* log_;
+  bool fail_;
+};
+
+TEST(Threads, TheEndOfThreadStepRunsBeforeAFreeOnTerminateObjectGoesAndKeepsItsException) {
+  for (bool fail : {false, true}) {
+    std::vector<std::string> log;
+    auto* t = new EndingThread(&log, fail);
+    t->SetFreeOnTerminate(true);
+    Handle handle = t->ThreadHandle();
+    t->Start();
+    ASSERT_EQ(WaitForSingleObject(handle, 5000), kWaitObject0);
+    EXPECT_EQ(log, (std::vector<std::string>{"execute", "terminate", "destroyed"})) << "fail=" << fail;
+    auto* threadHandle = static_cast<ThreadHandleObject*>(handle.get());
+    EXPECT_EQ(static_cast<bool>(threadHandle->FatalException()), fail)
+        << "the exception must survive the object that freed itself";
+  }
 }
 
 TEST(Threads, RunNearCallerMovesTheThreadToTheCallersProcessor) {

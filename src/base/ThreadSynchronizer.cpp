@@ -1,4 +1,4 @@
-#include "url/ThreadSynchronizer.h"
+#include "base/ThreadSynchronizer.h"
 
 #include <algorithm>
 #include <mutex>
@@ -7,6 +7,13 @@
 #include "rtl/Exceptions.h"
 
 namespace {
+
+// One synchronised call, on the caller's stack for as long as it waits.
+struct TclSyncCall {
+  const TclThreadSynchronizer::TclMethod* method;
+  std::exception_ptr exception;
+  bool ran = false;
+};
 
 platform::HWND CreateSynchronizerWindow() {
   platform::WndProc registered = nullptr;
@@ -29,9 +36,16 @@ platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t me
     case WM_SYNC_RELEASE:
       SynchronizerManager()->ReleaseSyncInfo(reinterpret_cast<TclSyncInfo*>(lParam));
       return 0;
-    case WM_SYNC_EXECUTE:
-      reinterpret_cast<TclThreadSynchronizer*>(lParam)->Execute();
+    case WM_SYNC_EXECUTE: {
+      auto* call = reinterpret_cast<TclSyncCall*>(lParam);
+      call->ran = true;
+      try {
+        if (*call->method) (*call->method)();
+      } catch (...) {
+        call->exception = std::current_exception();
+      }
       return 0;
+    }
     default:
       return platform::DefWindowProc(window, message, wParam, lParam);
   }
@@ -43,30 +57,14 @@ TclThreadSynchronizer::TclThreadSynchronizer() : creatorThreadId_(platform::Curr
 
 TclThreadSynchronizer::~TclThreadSynchronizer() { SynchronizerManager()->UnregisterSynchronizer(this); }
 
-platform::LRESULT TclThreadSynchronizer::Synchronize(TclMethod method) {
-  exception_ = nullptr;
-  method_ = std::move(method);
-  TclSyncInfo* info = SynchronizerManager()->GetSyncInfo(creatorThreadId_);
-  platform::LRESULT result =
-      platform::SendMessage(info->Window, WM_SYNC_EXECUTE, 0, reinterpret_cast<platform::LPARAM>(this));
-  method_ = nullptr;
-  if (exception_) {
-    std::exception_ptr raised = std::move(exception_);
-    exception_ = nullptr;
-    std::rethrow_exception(raised);
-  }
-  return result;
-}
-
-void TclThreadSynchronizer::Execute() {
-  exception_ = nullptr;
-  // A copy: the method may synchronise again on this thread, which replaces
-  // the pending method while this one is still running.
-  TclMethod method = method_;
-  try {
-    if (method) method();
-  } catch (...) {
-    exception_ = std::current_exception();
+void TclThreadSynchronizer::Synchronize(const TclMethod& method) {
+  TclSyncCall call{&method, nullptr};
+  platform::HWND window = SynchronizerManager()->GetSyncInfo(creatorThreadId_)->Window;
+  platform::SendMessage(window, WM_SYNC_EXECUTE, 0, reinterpret_cast<platform::LPARAM>(&call));
+  if (call.exception) std::rethrow_exception(call.exception);
+  if (!call.ran) {
+    throw EclSynchronizeError(rtl::Format("Cannot synchronize with thread %u: its window is gone",
+                                          static_cast<unsigned>(creatorThreadId_)));
   }
 }
 

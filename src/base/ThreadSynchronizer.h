@@ -13,6 +13,13 @@
 // a use count, guarded by the manager's lock. The count falls only when the
 // creating thread processes a posted release message, so a window is never
 // destroyed by another thread or while a release is still queued.
+//
+// Each call keeps its method and its outcome on the caller's stack, so calls of
+// several threads through one synchroniser (a connection's status report from
+// its worker and a handle-closing report from the firing thread) never see each
+// other's state. A call that never ran on the creating thread (no window, the
+// thread gone or its window destroyed) raises EclSynchronizeError: it must not
+// pass for a call that ran.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +30,18 @@
 
 #include "platform/Messages.h"
 #include "platform/Waits.h"
+#include "rtl/Exceptions.h"
 
 inline constexpr std::uint32_t WM_SYNC_RELEASE = 0x8FFC;
 inline constexpr std::uint32_t WM_SYNC_EXECUTE = 0x8FFD;
 
 class TclSynchronizerManager;
+
+// A synchronised call that could not be delivered to the creating thread.
+class EclSynchronizeError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
 
 class TclThreadSynchronizer {
  public:
@@ -38,20 +52,14 @@ class TclThreadSynchronizer {
   TclThreadSynchronizer(const TclThreadSynchronizer&) = delete;
   TclThreadSynchronizer& operator=(const TclThreadSynchronizer&) = delete;
 
-  // Runs Method on the creating thread; raises there-raised exceptions here.
-  // One thread at a time per synchroniser.
-  platform::LRESULT Synchronize(TclMethod method);
+  // Runs Method on the creating thread and waits; raises there-raised
+  // exceptions here, and EclSynchronizeError when the call could not be
+  // delivered. Any number of threads may call at once.
+  void Synchronize(const TclMethod& method);
 
   std::uint32_t CreatorThreadId() const { return creatorThreadId_; }
 
  private:
-  friend platform::LRESULT SynchronizerWindowProc(platform::HWND, std::uint32_t, platform::WPARAM,
-                                                  platform::LPARAM);
-  // On the creating thread: runs the pending method, keeping what it raises.
-  void Execute();
-
-  TclMethod method_;
-  std::exception_ptr exception_;
   const std::uint32_t creatorThreadId_;
 };
 

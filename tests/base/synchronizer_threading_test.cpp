@@ -8,7 +8,7 @@
 #include "platform/Messages.h"
 #include "platform/Threads.h"
 #include "rtl/Exceptions.h"
-#include "url/ThreadSynchronizer.h"
+#include "base/ThreadSynchronizer.h"
 
 using namespace std::chrono_literals;
 
@@ -50,10 +50,10 @@ TEST_F(SynchronizerTest, WorkerRunsTheMethodOnTheCreatingThread) {
   int calls = 0;
   RunWorkerServing([&] {
     for (int i = 0; i < 50; ++i) {
-      EXPECT_EQ(sync.Synchronize([&] {
+      sync.Synchronize([&] {
         ranOn = platform::CurrentThreadId();
         ++calls;
-      }), 0);
+      });
     }
   });
   EXPECT_EQ(ranOn, platform::CurrentThreadId());
@@ -181,6 +181,41 @@ TEST_F(SynchronizerTest, SynchronisersOfManyWorkersToOneCreator) {
   });
   EXPECT_EQ(total, 300);
   EXPECT_EQ(onCreator, 300);
+}
+
+TEST_F(SynchronizerTest, CallsOfTwoThreadsThroughOneSynchroniserKeepTheirOwnMethodsAndErrors) {
+  TclThreadSynchronizer sync;
+  int sumA = 0, sumB = 0;  // only touched on this thread
+  std::atomic<int> wrongErrors{0};
+  RunWorkerServing([&] {
+    auto caller = [&](int& sum, int add, const std::string& tag) {
+      for (int i = 0; i < 200; ++i) {
+        sync.Synchronize([&] { sum += add; });
+        try {
+          sync.Synchronize([&] { throw rtl::Exception(tag); });
+          ++wrongErrors;
+        } catch (const rtl::Exception& e) {
+          if (e.Message() != tag) ++wrongErrors;
+        }
+      }
+    };
+    std::thread a(caller, std::ref(sumA), 1, "from a");
+    std::thread b(caller, std::ref(sumB), 3, "from b");
+    a.join();
+    b.join();
+  });
+  EXPECT_EQ(sumA, 200);
+  EXPECT_EQ(sumB, 600);
+  EXPECT_EQ(wrongErrors, 0);
+}
+
+TEST_F(SynchronizerTest, ACallThatCannotReachTheCreatingThreadIsAnError) {
+  std::unique_ptr<TclThreadSynchronizer> orphan;
+  std::thread([&] { orphan = std::make_unique<TclThreadSynchronizer>(); }).join();
+  bool ran = false;
+  EXPECT_THROW(orphan->Synchronize([&] { ran = true; }), EclSynchronizeError);
+  EXPECT_FALSE(ran);
+  orphan.reset();
 }
 
 TEST_F(SynchronizerTest, AThreadThatEndsLeavesNoRecordBehind) {

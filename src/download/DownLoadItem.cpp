@@ -1,0 +1,281 @@
+#include "download/DownLoadItem.h"
+
+#include <algorithm>
+
+#include "download/MultiDownLoaderControl.h"
+#include "gzip/clgzip.h"
+#include "http/clHttpRequest.h"
+#include "platform/Files.h"
+#include "rtl/Exceptions.h"
+#include "rtl/PropertyStreaming.h"
+#include "rtl/Streams.h"
+#include "url/URLParser.h"
+#include "workers/DownLoadThreader.h"
+
+std::string CombineLocalFile(const std::string& folder, const std::string& path) {
+  std::string result = folder;
+  if (!result.empty() && result.back() != '/') result += '/';
+  const std::size_t cut = path.find_last_of("/:");
+  return result + (cut == std::string::npos ? path : path.substr(cut + 1));
+}
+
+std::string SafeSuggestedFileName(const std::string& suggested) {
+  const std::size_t cut = suggested.find_last_of("/\\");
+  std::string name = cut == std::string::npos ? suggested : suggested.substr(cut + 1);
+  if (name == "." || name == "..") return "";
+  return name;
+}
+
+TclDownLoadItem* TclDownLoadList::Add() {
+  TclDownLoadItem* item = OwnedCollection<TclDownLoadItem>::Add();
+  item->SetLocalFile(CombineLocalFile(control_ ? control_->LocalFolder() : "", item->LocalFile()));
+  return item;
+}
+
+TclDownLoadItem::TclDownLoadItem(rtl::Collection* collection) : TclInternetItem(collection) { SetThreadCount(5); }
+
+TclDownLoadItem::~TclDownLoadItem() { Release(); }
+
+TclCustomMultiDownLoaderControl* TclDownLoadItem::DownLoader() const {
+  auto* list = static_cast<TclDownLoadList*>(GetCollection());
+  return list ? list->GetControl() : nullptr;
+}
+
+TclMultiInternetControl* TclDownLoadItem::GetControl() const { return DownLoader(); }
+
+void TclDownLoadItem::DefineProperties(rtl::Properties& p) {
+  p.Value<int>("ThreadCount", [this] { return ThreadCount(); }, [this](int v) { SetThreadCount(v); }).Default(5);
+  p.Value<bool>("KeepConnection", [this] { return KeepConnection(); }, [this](bool v) { SetKeepConnection(v); })
+      .Default(false);
+  p.Value<std::string>("URL", [this] { return URL(); }, [this](const std::string& v) { SetURL(v); }).Default("");
+  p.Value<std::string>("LocalFile", [this] { return LocalFile(); }, [this](const std::string& v) { SetLocalFile(v); })
+      .Default("");
+  p.Value<std::string>("UserName", [this] { return UserName(); }, [this](const std::string& v) { SetUserName(v); })
+      .Default("");
+  p.Value<std::string>("Password", [this] { return Password(); }, [this](const std::string& v) { SetPassword(v); })
+      .Default("");
+  p.Enum<TclProcessPriority>(
+       "Priority", [this] { return Priority(); }, [this](TclProcessPriority v) { SetPriority(v); },
+       {"ppLower", "ppNormal", "ppHigher"})
+      .Default("ppNormal");
+  p.Custom(
+       "CertificateFlags",
+       [this] {
+         rtl::Json flags = rtl::Json::array();
+         static const char* const kNames[] = {"cfIgnoreCommonNameInvalid", "cfIgnoreDateInvalid",
+                                              "cfIgnoreUnknownAuthority"};
+         for (int i = 0; i < 3; ++i) {
+           if (CertificateFlags().Contains(static_cast<TclCertificateFlag>(i))) flags.push_back(kNames[i]);
+         }
+         return flags;
+       },
+       [this](const rtl::Json& j) {
+         static const std::vector<std::string> kNames{"cfIgnoreCommonNameInvalid", "cfIgnoreDateInvalid",
+                                                      "cfIgnoreUnknownAuthority"};
+         if (!j.is_array()) rtl::Properties::RaiseInvalidValue("CertificateFlags");
+         TclCertificateFlags flags;
+         for (const auto& name : j) {
+           flags.Include(static_cast<TclCertificateFlag>(rtl::Properties::EnumIndex("CertificateFlags", name, kNames)));
+         }
+         SetCertificateFlags(flags);
+       })
+      .StoredWhen([this] { return !CertificateFlags().Empty(); });
+  p.Value<bool>(
+       "UseInternetErrorDialog", [this] { return UseInternetErrorDialog(); },
+       [this](bool v) { SetUseInternetErrorDialog(v); })
+      .Default(true);
+  p.Value<bool>("UseHTTPRequest", [this] { return UseHTTPRequest(); }, [this](bool v) { SetUseHTTPRequest(v); })
+      .Default(false);
+  p.Reference(
+      "HTTPRequest", [this] { return static_cast<rtl::Component*>(HTTPRequest()); },
+      [this](rtl::Component* c) { SetHTTPRequest(dynamic_cast<TclHttpRequestBuilder*>(c)); });
+  p.Value<bool>("AllowCompression", [this] { return allowCompression_; }, [this](bool v) { allowCompression_ = v; })
+      .Default(true);
+}
+
+void TclDownLoadItem::SetURL(const std::string& value) {
+  if (value == URL()) return;
+  TclInternetItem::SetURL(value);
+  if (ControlLoading()) return;
+  TclCustomMultiDownLoaderControl* control = DownLoader();
+  if (!control || control->LocalFolder().empty()) return;
+  TclURLCorrector corrector;
+  std::string file = corrector.BuildLocalFileName(URL(), control->LocalFolder());
+  SetLocalFile(corrector.ExtraInfo().empty() ? file : "");
+}
+
+bool TclDownLoadItem::CanProcess() {
+  const std::int64_t size = ResourceInfo() ? ResourceInfo()->Size() : 0;
+  if (size <= 0) return true;
+  TclCustomMultiDownLoaderControl* control = DownLoader();
+  return (control->MinResourceSize() == 0 || size >= control->MinResourceSize()) &&
+         (control->MaxResourceSize() == 0 || size <= control->MaxResourceSize());
+}
+
+TclCustomThreader* TclDownLoadItem::NewThreader(rtl::Stream* stream, bool infoOnly) {
+  std::string url = URL();
+  if (UseHTTPRequest() && HTTPRequest()) {
+    std::string body = HTTPRequest()->GetBodyText().Text();
+    auto blank = [](unsigned char c) { return c <= ' '; };
+    auto first = std::find_if_not(body.begin(), body.end(), blank);
+    auto last = std::find_if_not(body.rbegin(), body.rend(), blank).base();
+    url += "?" + (first < last ? std::string(first, last) : std::string());
+  }
+  auto* threader = new TclDownLoadThreader(url, infoOnly, stream);
+  threader->SetDataLock(&streamLock_);
+  threader->SetAllowCompression(allowCompression_);
+  return threader;
+}
+
+void TclDownLoadItem::InternalStart(bool infoOnly) {
+  infoPhase_ = !infoOnly;
+  dataPhase_ = false;
+  TclInternetItem::InternalStart(true);
+}
+
+bool TclDownLoadItem::Compressed() const {
+  return allowCompression_ && ResourceInfo() != nullptr && ResourceInfo()->Compressed();
+}
+
+bool TclDownLoadItem::Resumable(const std::string& file) const {
+  if (ResourceState().Count() == 0 || !platform::FileExists(file)) return false;
+  const std::int64_t size = ResourceInfo() ? ResourceInfo()->Size() : 0;
+  if (size > 0 && platform::FileSize(file) != size) return false;
+  // Same size is not enough: a file replaced on the server by another of the
+  // same length would be spliced from two versions.
+  if (!ResourceInfo() || ResourceInfo()->Date() != mapDate_) return false;
+  try {
+    rtl::FileStream probe(file, rtl::FileStream::fmOpenRead);
+  } catch (const rtl::Exception&) {
+    return false;
+  }
+  return true;
+}
+
+rtl::Stream* TclDownLoadItem::GetDataStream() {
+  if (!DataStream() && !OwnStream() && !LocalFile().empty()) {
+    workFile_ = LocalFile() + (Compressed() ? "~" : "");
+    const bool resume = Resumable(workFile_);
+    if (!resume) ClearResourceState();
+    const std::string folder = platform::ExtractFileDir(LocalFile());
+    if (!folder.empty()) platform::ForceDirectories(folder);
+    SetOwnStream(std::make_unique<rtl::FileStream>(
+        workFile_, resume ? rtl::FileStream::fmOpenReadWrite : rtl::FileStream::fmCreate));
+  }
+  if (!DataStream() && !OwnStream()) SetOwnStream(std::make_unique<rtl::MemoryStream>());
+  return DataStream() ? DataStream() : OwnStream();
+}
+
+int TclDownLoadItem::SegmentCount() const {
+  const std::int64_t size = ResourceInfo() ? ResourceInfo()->Size() : 0;
+  if (size <= 0 || !ResourceInfo()->AllowsRandomAccess()) return 1;
+  if (DownLoader()->Connection() || KeepConnection()) return 1;
+  const std::int64_t bySize = size / DownLoader()->BatchSize();
+  return static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(ThreadCount(), bySize)));
+}
+
+void TclDownLoadItem::StartSegments(const TclURLParser& parser) {
+  const std::int64_t size = ResourceInfo() ? ResourceInfo()->Size() : 0;
+  if (rtl::Stream* stream = GetDataStream()) stream->SetSize(std::max<std::int64_t>(0, size));
+  const TclProcessStatus remembered = ResourceState().Status();
+  const bool hadMap = ResourceState().Count() > 0;
+  ResourceState().Init(SegmentCount(), size);
+  if (!hadMap) mapDate_ = ResourceInfo() ? ResourceInfo()->Date() : 0;
+  ResourceState().SetSegmentStatus(nullptr, remembered);
+  for (int i = 0; i < ResourceState().Count(); ++i) {
+    TclCustomThreader* threader = CreateThreader(ResourceState().Items(i), false);
+    threader->SetResourceInfo(ResourceInfo());
+    threader->URLParser().Assign(parser);
+    threader->Start();
+  }
+}
+
+void TclDownLoadItem::RecordError(const std::string& error) {
+  Errors().Add(error, 0);
+  GetControl()->DoError(this, error, 0);
+}
+
+void TclDownLoadItem::DoProcessCompleted(TclCustomThreader* threader) {
+  const TclProcessStatus status = ResourceState().Status();
+  if (infoPhase_ && status != psFailed && status != psTerminated && CanProcess()) {
+    infoPhase_ = false;
+    dataPhase_ = true;
+    try {
+      StartSegments(threader->URLParser());
+      return;
+    } catch (const std::exception& e) {
+      RecordError(e.what());
+      ResourceState().SetSegmentStatus(nullptr, psFailed);
+      SetStatus(ResourceState().Status());
+      // Workers started before the failure complete the item when they end.
+      if (IsBusy()) return;
+    }
+  } else if (dataPhase_) {
+    dataPhase_ = false;
+    MakePreviewText();
+  }
+  TclInternetItem::DoProcessCompleted(threader);
+}
+
+void TclDownLoadItem::SetStatus(TclProcessStatus status) {
+  if (infoPhase_ && status != psUnknown && status != psProcess && status != psTerminated) status = psProcess;
+  TclInternetItem::SetStatus(status);
+}
+
+void TclDownLoadItem::DoGetResourceInfo(TclResourceInfo* info) {
+  TclInternetItem::DoGetResourceInfo(info);
+  if (!info) return;
+  if (info->Size() == 0 || !info->AllowsRandomAccess()) ClearResourceState();
+  const std::string name = SafeSuggestedFileName(GetHeaderParamValue(info->ContentDisposition(), "filename="));
+  TclCustomMultiDownLoaderControl* control = DownLoader();
+  if (LocalFile().empty() && !name.empty() && !control->LocalFolder().empty()) {
+    SetLocalFile(platform::IncludeTrailingPathDelimiter(control->LocalFolder()) + name);
+  }
+}
+
+void TclDownLoadItem::CloseDataStream() {
+  TclInternetItem::CloseDataStream();
+  const TclProcessStatus status = ResourceState().Status();
+  if (status == psFailed || status == psTerminated || !CanProcess()) return;
+  try {
+    if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() && platform::FileExists(workFile_)) {
+      TclGZip(DownLoader()->BatchSize()).Uncompress(workFile_, LocalFile());
+      platform::DeleteFile(workFile_);
+    }
+    if (DownLoader()->CorrectResourceTime() && ResourceInfo() && platform::FileExists(LocalFile())) {
+      platform::SetFileDateTime(LocalFile(), ResourceInfo()->Date());
+    }
+  } catch (const std::exception& e) {
+    RecordError(e.what());
+  }
+}
+
+void TclDownLoadItem::MakePreviewText() {
+  preview_.Clear();
+  rtl::Stream* stream = DataStream() ? DataStream() : OwnStream();
+  std::string text;
+  if (stream) {
+    const std::int64_t size = stream->Size();
+    const std::int64_t wanted = DownLoader()->PreviewCharCount();
+    const std::int64_t count = wanted == 0 || wanted > size ? size : wanted;
+    const std::int64_t position = stream->Position();
+    text.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, count)));
+    stream->SetPosition(0);
+    text.resize(static_cast<std::size_t>(stream->Read(text.data(), static_cast<std::int64_t>(text.size()))));
+    stream->SetPosition(position);
+  }
+  const char replacement = DownLoader()->DefaultChar();
+  for (char& c : text) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code != 9 && code != 10 && code != 13 && code < 32) c = replacement;
+  }
+  preview_.SetText(text);
+  DoDataTextProceed();
+}
+
+void TclDownLoadItem::DoDataTextProceed() { DownLoader()->DoDataTextProceed(this, preview_); }
+
+void TclDownLoadItem::ReleaseResources() {
+  TclInternetItem::ReleaseResources();
+  preview_.Clear();
+}

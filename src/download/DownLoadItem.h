@@ -1,0 +1,98 @@
+// The download item and the download list. A transfer runs in two phases: an
+// information phase with one worker that only asks the server about the
+// resource, then a data phase with one worker per segment of the map. The item
+// names its local file (from the address, the server's file name and the
+// control's folder), writes compressed content into a work file and unpacks
+// it when done, stamps the file with the server's date and makes a preview of
+// the first bytes.
+//
+// Threads: as every item, the user-interface thread's.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "download/InternetItem.h"
+#include "rtl/DateTime.h"
+#include "rtl/StringList.h"
+
+class TclCustomMultiDownLoaderControl;
+class TclDownLoadList;
+
+class TclDownLoadItem : public TclInternetItem {
+ public:
+  explicit TclDownLoadItem(rtl::Collection* collection);
+  ~TclDownLoadItem() override;
+  std::string ClassName() const override { return "TclDownLoadItem"; }
+
+  void DefineProperties(rtl::Properties& properties) override;
+
+  void SetURL(const std::string& value) override;
+  bool AllowCompression() const { return allowCompression_; }
+  void SetAllowCompression(bool value) { allowCompression_ = value; }
+  // The file actually written: LocalFile, or LocalFile + "~" while the content
+  // arrives compressed.
+  const std::string& WorkFile() const { return workFile_; }
+  bool InfoPhase() const { return infoPhase_; }
+  bool DataPhase() const { return dataPhase_; }
+  const rtl::StringList& PreviewText() const { return preview_; }
+  // The server's date of the resource when the segment map was built. A map
+  // is resumed only onto a resource that still has this date (and size): a
+  // file that changed on the server is fetched afresh, never spliced.
+  rtl::DateTime MapDate() const { return mapDate_; }
+  void SetMapDate(rtl::DateTime value) { mapDate_ = value; }
+
+  TclMultiInternetControl* GetControl() const override;
+  TclCustomMultiDownLoaderControl* DownLoader() const;
+
+ protected:
+  bool CanProcess() override;
+  rtl::Stream* GetDataStream() override;
+  TclCustomThreader* NewThreader(rtl::Stream* stream, bool infoOnly) override;
+  void InternalStart(bool infoOnly) override;
+  void DoProcessCompleted(TclCustomThreader* threader) override;
+  void SetStatus(TclProcessStatus status) override;
+  void DoGetResourceInfo(TclResourceInfo* info) override;
+  void CloseDataStream() override;
+  void ReleaseResources() override;
+
+  virtual void DoDataTextProceed();
+  virtual void MakePreviewText();
+
+ private:
+  void StartSegments(const TclURLParser& parser);
+  int SegmentCount() const;
+  bool Compressed() const;
+  bool Resumable(const std::string& file) const;
+  void RecordError(const std::string& error);
+
+  rtl::StringList preview_;
+  bool infoPhase_ = false;
+  bool dataPhase_ = false;
+  std::mutex streamLock_;
+  bool allowCompression_ = true;
+  std::string workFile_;
+  rtl::DateTime mapDate_ = 0;
+};
+
+class TclDownLoadList : public rtl::OwnedCollection<TclDownLoadItem> {
+ public:
+  explicit TclDownLoadList(TclCustomMultiDownLoaderControl* control) : control_(control) {}
+  std::string ClassName() const override { return "TclDownLoadList"; }
+
+  // A new item at the end, its LocalFile in the control's folder.
+  TclDownLoadItem* Add();
+  TclCustomMultiDownLoaderControl* GetControl() const { return control_; }
+
+ private:
+  TclCustomMultiDownLoaderControl* control_;
+};
+
+// The control's folder combined with the file-name part (after the last
+// separator) of Path; a separator is put between them when the folder is not
+// empty and does not end in one.
+std::string CombineLocalFile(const std::string& folder, const std::string& path);
+// The file name a server suggested, reduced to its last path component; "",
+// "." and ".." give no name. The suggestion is outside input: it never picks a
+// folder.
+std::string SafeSuggestedFileName(const std::string& suggested);

@@ -1,0 +1,366 @@
+#include "download/InternetItem.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "download/ControlNotifier.h"
+#include "download/InternetControl.h"
+#include "http/clHttpRequest.h"
+#include "inet/InternetErrors.h"
+#include "inet/clConnection.h"
+#include "inet/clWinInet.h"
+#include "rtl/StringList.h"
+#include "rtl/Streams.h"
+#include "url/URLParser.h"
+#include "workers/CustomThreader.h"
+
+namespace {
+
+platform::ThreadPriority ThreadPriorityOf(TclProcessPriority priority) {
+  switch (priority) {
+    case ppLower: return platform::ThreadPriority::Lower;
+    case ppHigher: return platform::ThreadPriority::Higher;
+    default: return platform::ThreadPriority::Normal;
+  }
+}
+
+// Makes the platform allow at least 10 simultaneous connections per server.
+void RaiseConnectionLimits() {
+  for (DWORD option : {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
+    DWORD limit = 0;
+    DWORD length = sizeof limit;
+    if (clWinInet::InternetQueryOptionA(nullptr, option, &limit, &length) && limit < 10) {
+      limit = 10;
+      clWinInet::InternetSetOptionA(nullptr, option, &limit, sizeof limit);
+    }
+  }
+}
+
+// Copies Text into a fixed buffer of the URL components, never past its end.
+void PutComponent(char* buffer, DWORD capacity, DWORD& length, const std::string& text) {
+  if (buffer == nullptr || capacity == 0) return;
+  std::memset(buffer, 0, capacity);
+  const std::size_t n = std::min<std::size_t>(text.size(), capacity - 1);
+  std::memcpy(buffer, text.data(), n);
+  length = static_cast<DWORD>(n);
+}
+
+}  // namespace
+
+TclInternetItem::TclInternetItem(rtl::Collection* collection) : rtl::CollectionItem(collection) {
+  resourceState_.SetOnChanged([this](TclResourceState*) {
+    if (TclMultiInternetControl* control = GetControl()) control->DoResourceStateChanged(this);
+  });
+}
+
+TclInternetItem::~TclInternetItem() { Release(); }
+
+void TclInternetItem::Release() {
+  if (released_) return;
+  if (IsBusy()) {
+    Stop();
+    WaitForWorkers();
+  }
+  released_ = true;
+  ReleaseResources();
+}
+
+void TclInternetItem::ReleaseResources() {
+  if (TclMultiInternetControl* control = GetControl()) {
+    control->ForEachNotifier([this](TclControlNotifier* n) { n->ItemDeleted(this); });
+  }
+  resourceState_.SetOnChanged(nullptr);
+  ownStream_.reset();
+  resourceInfo_.reset();
+  holders_.clear();
+  ownConnection_.reset();
+  errors_.Clear();
+}
+
+void TclInternetItem::Start(bool async) {
+  if (IsBusy()) throw EclInternetError(InternetMessages().OperationInProgress, 0);
+  if (httpRequest_) httpRequest_->Prepare();
+  InternalStart(false);
+  if (!async) WaitForWorkers();
+}
+
+void TclInternetItem::Stop() {
+  // A copy: a stop never removes holders itself, but the list must not be
+  // walked while something else could change it.
+  std::vector<TclThreaderHolder> holders = holders_;
+  for (const TclThreaderHolder& holder : holders) holder.Threader->Stop();
+}
+
+void TclInternetItem::WaitForWorkers() {
+  while (!holders_.empty()) WaitForThreader(holders_.front().Threader);
+}
+
+void TclInternetItem::InternalStart(bool infoOnly) {
+  RaiseConnectionLimits();
+  status_ = psUnknown;
+  resourceInfo_.reset();
+  errors_.Clear();
+  resourceState_.Reset();
+  if (!infoOnly && !CanProcess()) return;
+  GetControl()->BeginBusy();
+  TclResourceStateItem* first = resourceState_.Count() > 0 ? resourceState_.Items(0) : nullptr;
+  TclCustomThreader* threader = nullptr;
+  try {
+    threader = CreateThreader(first, infoOnly);
+    threader->Start();
+  } catch (...) {
+    // A worker that never ran leaves the item idle again.
+    if (threader) {
+      RemoveHolder(threader);
+      delete threader;
+    }
+    GetControl()->EndBusy();
+    throw;
+  }
+}
+
+TclCustomThreader* TclInternetItem::CreateThreader(TclResourceStateItem* segment, bool infoOnly) {
+  rtl::Stream* stream = infoOnly ? nullptr : GetDataStream();
+  TclCustomThreader* threader = NewThreader(stream, infoOnly);
+  holders_.push_back({threader, segment});
+  InitThreader(threader);
+  if (segment) {
+    threader->SetResourcePos(segment->ResourcePos() + segment->BytesProceed());
+    if (segment->BytesToProceed() > 0) {
+      threader->SetBytesToProceed(std::max<std::int64_t>(0, segment->BytesToProceed() - segment->BytesProceed()));
+    }
+  }
+  return threader;
+}
+
+void TclInternetItem::InitThreader(TclCustomThreader* threader) {
+  if (httpRequest_) {
+    threader->RequestHeaders().Assign(httpRequest_->Header().GetHeaderLines());
+    threader->SetProxyUser(httpRequest_->Header().ProxyUser());
+    threader->SetProxyPassword(httpRequest_->Header().ProxyPassword());
+    threader->SetAuthenticationType(httpRequest_->Header().AuthenticationType());
+  }
+  threader->SetPriority(ThreadPriorityOf(priority_));
+  threader->SetFreeOnTerminate(true);
+  threader->SetCertificateFlags(certificateFlags_);
+  threader->SetUseInternetErrorDialog(useInternetErrorDialog_);
+  threader->SetKeepConnection(keepConnection_);
+
+  TclMultiInternetControl* control = GetControl();
+  threader->SetBatchSize(control->BatchSize());
+  threader->SetTryCount(control->TryCount());
+  threader->SetTimeOut(control->TimeOut());
+  threader->SetReconnectAfter(control->ReconnectAfter());
+  threader->SetProxy(control->Proxy());
+  threader->SetProxyBypass(control->ProxyBypass());
+  threader->SetInternetAgent(control->InternetAgent());
+  threader->SetPassiveFTPMode(control->PassiveFTPMode());
+  threader->SetDoNotGetResourceInfo(control->DoNotGetResourceInfo());
+  if (control->Connection() || keepConnection_) {
+    if (control->Connection()) {
+      ownConnection_.reset();
+      threader->SetConnection(control->Connection());
+    } else {
+      threader->SetConnection(OwnConnection());
+    }
+  }
+
+  threader->SetOnGetResourceInfo([this](TclCustomThreader*, TclResourceInfo* info) { DoGetResourceInfo(info); });
+  threader->SetOnStatusChanged([this](TclCustomThreader* sender, TclProcessStatus status) {
+    resourceState_.SetSegmentStatus(HolderSegment(sender), status);
+    SetStatus(resourceState_.Status());
+  });
+  threader->SetOnError([this](TclCustomThreader*, const std::string& error, std::int32_t code) {
+    errors_.Add(error, code);
+    GetControl()->DoError(this, error, code);
+  });
+  threader->SetOnURLParsing(
+      [this](TclCustomThreader*, URL_COMPONENTSA& components) { HandleUrlParsing(components); });
+  threader->SetOnDataItemProceed([this](TclCustomThreader* sender, TclResourceInfo* info, std::int64_t position,
+                                        const char* data, std::int32_t size) {
+    TclResourceStateItem* segment = HolderSegment(sender);
+    resourceState_.SetBytesProceed(segment, segment ? position - segment->ResourcePos() : 0);
+    GetControl()->DoDataItemProceed(this, info, segment, data, size);
+  });
+  threader->SetOnGetCertificate([this](TclCustomThreader*, PCCERT_CONTEXT& context, bool& handled) {
+    GetControl()->DoGetCertificate(this, context, handled);
+  });
+  threader->SetOnTerminate([this](TclCustomThreader* sender) { ThreaderTerminated(sender); });
+}
+
+void TclInternetItem::HandleUrlParsing(URL_COMPONENTSA& components) {
+  if (!userName_.empty()) {
+    PutComponent(components.lpszUserName, TclURLParser::kUserNameCapacity, components.dwUserNameLength, userName_);
+  }
+  if (!password_.empty()) {
+    PutComponent(components.lpszPassword, TclURLParser::kPasswordCapacity, components.dwPasswordLength, password_);
+  }
+  GetControl()->DoURLParsing(this, components);
+}
+
+TclInternetConnection* TclInternetItem::OwnConnection() {
+  if (!ownConnection_) ownConnection_ = std::make_unique<TclInternetConnection>();
+  return ownConnection_.get();
+}
+
+TclResourceStateItem* TclInternetItem::HolderSegment(TclCustomThreader* threader) const {
+  for (const TclThreaderHolder& holder : holders_) {
+    if (holder.Threader == threader) return holder.StateItem;
+  }
+  return nullptr;
+}
+
+void TclInternetItem::RemoveHolder(TclCustomThreader* threader) {
+  holders_.erase(std::remove_if(holders_.begin(), holders_.end(),
+                                [threader](const TclThreaderHolder& h) { return h.Threader == threader; }),
+                 holders_.end());
+}
+
+void TclInternetItem::ThreaderTerminated(TclCustomThreader* threader) {
+  if (threader->Status() != psFailed && resourceState_.Status() != psTerminated) {
+    for (int i = 0; i < resourceState_.Count(); ++i) {
+      TclResourceStateItem* segment = resourceState_.Items(i);
+      if (segment == HolderSegment(threader) || segment->Status() != psFailed) continue;
+      // A segment some other worker has already taken over is left to it.
+      bool taken = std::any_of(holders_.begin(), holders_.end(),
+                               [segment](const TclThreaderHolder& h) { return h.StateItem == segment; });
+      if (taken) continue;
+      TclCustomThreader* successor = CreateThreader(segment, false);
+      successor->SetResourceInfo(resourceInfo_.get());
+      successor->URLParser().Assign(threader->URLParser());
+      successor->Start();
+      break;
+    }
+  }
+  RemoveHolder(threader);
+  if (holders_.empty()) DoProcessCompleted(threader);
+}
+
+void TclInternetItem::DoProcessCompleted(TclCustomThreader*) {
+  CloseDataStream();
+  GetControl()->EndBusy();
+  GetControl()->DoProcessCompleted(this);
+}
+
+void TclInternetItem::SetStatus(TclProcessStatus status) {
+  if (status == status_) return;
+  status_ = status;
+  GetControl()->DoStatusChanged(this, status);
+}
+
+void TclInternetItem::KeepResourceInfo(TclResourceInfo* info) {
+  resourceInfo_.reset();
+  if (info) {
+    resourceInfo_ = std::make_unique<TclResourceInfo>();
+    resourceInfo_->Assign(info);
+  }
+}
+
+void TclInternetItem::DoGetResourceInfo(TclResourceInfo* info) {
+  KeepResourceInfo(info);
+  GetControl()->DoGetResourceInfo(this, resourceInfo_.get());
+}
+
+void TclInternetItem::CloseDataStream() { ownStream_.reset(); }
+
+void TclInternetItem::ClearResourceState() {
+  for (TclThreaderHolder& holder : holders_) holder.StateItem = nullptr;
+  resourceState_.Clear();
+}
+
+bool TclInternetItem::ControlLoading() const {
+  TclMultiInternetControl* control = GetControl();
+  return control != nullptr && control->Loading();
+}
+
+void TclInternetItem::ItemChanged() {
+  if (ControlLoading()) return;
+  if (!IsBusy()) {
+    resourceInfo_.reset();
+    ClearResourceState();
+    // A kept connection holds handles for the old address or credentials.
+    if (GetControl()->Connection()) {
+      GetControl()->Connection()->Close();
+    } else if (ownConnection_) {
+      ownConnection_->Close();
+    }
+  }
+  GetControl()->DoChanged(this);
+}
+
+void TclInternetItem::SetURL(const std::string& value) {
+  if (value == url_) return;
+  url_ = value;
+  if (ControlLoading()) return;
+  TclURLParser parser;
+  if (!parser.Parse(url_).empty()) {
+    SetUserName(parser.UserName());
+    SetPassword(parser.Password());
+  }
+  ItemChanged();
+}
+
+void TclInternetItem::SetLocalFile(const std::string& value) {
+  if (value == localFile_) return;
+  localFile_ = value;
+  ItemChanged();
+}
+
+void TclInternetItem::SetUserName(const std::string& value) {
+  if (value == userName_) return;
+  userName_ = value;
+  ItemChanged();
+}
+
+void TclInternetItem::SetPassword(const std::string& value) {
+  if (value == password_) return;
+  password_ = value;
+  ItemChanged();
+}
+
+void TclInternetItem::SetThreadCount(int value) {
+  if (value >= 1 && value <= 10) threadCount_ = value;
+}
+
+void TclInternetItem::SetHTTPRequest(TclHttpRequestBuilder* value) {
+  if (value == httpRequest_) return;
+  TclMultiInternetControl* control = GetControl();
+  TclHttpRequestBuilder* old = httpRequest_;
+  httpRequest_ = value;
+  if (control) {
+    // The old builder stays watched while another item still holds it.
+    bool stillUsed = false;
+    for (int i = 0; old && i < control->GetItemCount(); ++i) {
+      if (control->GetItem(i)->HTTPRequest() == old) stillUsed = true;
+    }
+    if (old && !stillUsed) control->RemoveFreeNotification(old);
+    if (value) control->FreeNotification(value);
+  }
+  ItemChanged();
+}
+
+void TclInternetItem::DropHTTPRequest(rtl::Component* component) {
+  if (httpRequest_ != nullptr && static_cast<rtl::Component*>(httpRequest_) == component) httpRequest_ = nullptr;
+}
+
+void TclInternetItem::Assign(const rtl::Persistent& source) {
+  const auto* other = dynamic_cast<const TclInternetItem*>(&source);
+  if (!other) {
+    rtl::CollectionItem::Assign(source);
+    return;
+  }
+  rtl::Stream* stream = other->dataStream_ ? other->dataStream_ : other->ownStream_.get();
+  if (ownStream_.get() != stream) ownStream_.reset();
+  dataStream_ = stream;
+  threadCount_ = other->threadCount_;
+  keepConnection_ = other->keepConnection_;
+  url_ = other->url_;
+  userName_ = other->userName_;
+  localFile_ = other->localFile_;
+  password_ = other->password_;
+  priority_ = other->priority_;
+  certificateFlags_ = other->certificateFlags_;
+  useInternetErrorDialog_ = other->useInternetErrorDialog_;
+  useHTTPRequest_ = other->useHTTPRequest_;
+  ItemChanged();
+}

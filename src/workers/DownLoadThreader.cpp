@@ -1,0 +1,162 @@
+#include "workers/DownLoadThreader.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+
+#include "inet/InternetActions.h"
+#include "inet/InternetErrors.h"
+#include "inet/clConnection.h"
+#include "inet/clWinInet.h"
+#include "rtl/Exceptions.h"
+#include "rtl/Streams.h"
+
+namespace {
+
+// Holds DataLock when one is set.
+class OptionalLock {
+ public:
+  explicit OptionalLock(std::mutex* lock) : lock_(lock) {
+    if (lock_) lock_->lock();
+  }
+  ~OptionalLock() {
+    if (lock_) lock_->unlock();
+  }
+  OptionalLock(const OptionalLock&) = delete;
+  OptionalLock& operator=(const OptionalLock&) = delete;
+
+ private:
+  std::mutex* lock_;
+};
+
+}  // namespace
+
+TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly, rtl::Stream* dataStream)
+    : TclCustomThreader(url, dataStream), infoOnly_(infoOnly) {}
+
+void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
+  TclCustomThreader::ProcessHttp(connectAction);
+  if (NoDataWanted()) return;
+
+  TclInternetConnection* connection = Connection();
+  auto* request = connection->FindAction<TclHttpOpenRequestAction>();
+  if (!request) {
+    request = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
+                                           URLParser().UrlPath() + URLParser().ExtraInfo(), "", "", nullptr,
+                                           GetRequestFlags(false));
+    try {
+      request->Fire(GetTimeOut(TimeOut()));
+    } catch (...) {
+      ReleaseAction(request);
+      throw;
+    }
+  }
+  struct Release {
+    TclDownLoadThreader* self;
+    TclHttpOpenRequestAction* request;
+    ~Release() { self->ReleaseAction(request); }
+  } release{this, request};
+  if (Terminated()) return;
+
+  AddRequestHeaders(request);
+  AddRangeHeader(request);
+  AddCompressionHeader(request);
+
+  for (int send = 1;; ++send) {
+    SendRequest(request);
+    std::exception_ptr heldBack;
+    try {
+      CheckStatusCode(request);
+    } catch (const EclInternetError&) {
+      if (send >= 2) throw;
+      heldBack = std::current_exception();
+    }
+    if (CheckProxyAuthentication(request) || send >= 2) {
+      // An error status not answered by a proxy re-send is never read into
+      // the file as data.
+      if (heldBack) std::rethrow_exception(heldBack);
+      break;
+    }
+    if (Terminated()) return;
+  }
+  ReadData(request);
+}
+
+void TclDownLoadThreader::AddRangeHeader(TclHttpOpenRequestAction* request) {
+  if (BytesToProceed() < 0) return;
+  // The end number is one past the last byte wanted; the read loop stops
+  // after the bytes it needs and never reads the extra one.
+  const std::string line = rtl::Format("Range: bytes=%lld-%lld", static_cast<long long>(ResourcePos()),
+                                       static_cast<long long>(ResourcePos() + BytesToProceed()));
+  // Replaces the line of an earlier send: a kept or retried request must ask
+  // for the range of this send.
+  clWinInet::HttpAddRequestHeadersA(request->Handle(), line.c_str(), static_cast<DWORD>(line.size()),
+                                    HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+}
+
+void TclDownLoadThreader::ProcessFtp(TclConnectAction* connectAction) {
+  TclCustomThreader::ProcessFtp(connectAction);
+  if (NoDataWanted()) return;
+
+  TclInternetConnection* connection = Connection();
+  auto* file = connection->FindAction<TclFtpOpenFileAction>();
+  if (!file) {
+    file = new TclFtpOpenFileAction(connection, connectAction->ParentHandle(), connectAction->Handle(),
+                                    URLParser().UrlPath(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY);
+    try {
+      file->Fire(GetTimeOut(TimeOut()));
+    } catch (...) {
+      ReleaseAction(file);
+      throw;
+    }
+  }
+  struct Release {
+    TclDownLoadThreader* self;
+    TclFtpOpenFileAction* file;
+    ~Release() { self->ReleaseAction(file); }
+  } release{this, file};
+  if (!Terminated()) ReadData(file);
+}
+
+void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
+  rtl::Stream* stream = DataStream();
+  const bool bounded = BytesToProceed() >= 0;
+  if (!bounded && stream) {
+    OptionalLock lock(DataLock());
+    stream->SetPosition(0);
+  }
+  const std::int32_t batch = BatchSize();
+  readBuffer_.assign(static_cast<std::size_t>(batch) + 1, 0);
+  TclInternetReadFileAction read(Connection(), handleAction->ParentHandle(), handleAction->Handle(),
+                                 readBuffer_.data());
+  struct FreeBuffer {
+    std::vector<char>& buffer;
+    ~FreeBuffer() {
+      buffer.clear();
+      buffer.shrink_to_fit();
+    }
+  } freeBuffer{readBuffer_};
+
+  for (;;) {
+    std::fill(readBuffer_.begin(), readBuffer_.end(), 0);
+    std::int64_t want = batch;
+    if (bounded && BytesToProceed() - bytesProceed_ < batch) want = BytesToProceed() - bytesProceed_;
+    read.SetBytesToRead(static_cast<DWORD>(std::max<std::int64_t>(want, 0)));
+    read.Fire(GetTimeOut(TimeOut()));
+    lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
+    if (bounded && lastReadCount_ != want) {
+      throw EclInternetError(InternetMessages().ReadDataFailed, 0);
+    }
+    if (lastReadCount_ == 0) break;
+    if (stream) {
+      OptionalLock lock(DataLock());
+      if (bounded) stream->SetPosition(ResourcePos());
+      // A short write (a full disk) must fail the attempt, not pass as data.
+      stream->WriteBuffer(readBuffer_.data(), lastReadCount_);
+    }
+    bytesProceed_ += lastReadCount_;
+    SetResourcePos(ResourcePos() + lastReadCount_);
+    RunDataHook(ResourcePos(), readBuffer_.data(), lastReadCount_);
+    if (Terminated()) break;
+  }
+}

@@ -1,0 +1,42 @@
+// The worker of a download item: after the base has connected and gathered the
+// resource information, it requests the bytes of one segment (an HTTP range,
+// or the whole FTP file), reads them in batches of BatchSize bytes, writes each
+// batch into the item's stream at its offset and reports it to the item.
+// Compressed content is written as it arrives; the item decodes the file.
+//
+// Threads: as the base. The stream is the one thing shared with other workers
+// of the item: every positioning and write pair is made under DataLock; reads
+// and hooks happen outside it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "workers/CustomThreader.h"
+
+class TclInternetResourceAction;
+
+class TclDownLoadThreader : public TclCustomThreader {
+ public:
+  TclDownLoadThreader(const std::string& url, bool infoOnly, rtl::Stream* dataStream);
+
+  bool InfoOnly() const { return infoOnly_; }
+  // Bytes received by this worker over all its attempts.
+  std::int64_t BytesProceed() const { return bytesProceed_; }
+  std::int32_t LastReadCount() const { return lastReadCount_; }
+
+ protected:
+  void ProcessHttp(TclConnectAction* connectAction) override;
+  void ProcessFtp(TclConnectAction* connectAction) override;
+
+ private:
+  void AddRangeHeader(TclHttpOpenRequestAction* request);
+  void ReadData(TclInternetResourceAction* handleAction);
+  bool NoDataWanted() const { return infoOnly_ || BytesToProceed() == 0 || Terminated(); }
+
+  const bool infoOnly_;
+  std::vector<char> readBuffer_;
+  std::int32_t lastReadCount_ = 0;
+  std::int64_t bytesProceed_ = 0;
+};
