@@ -176,6 +176,14 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
     auto shared = std::make_shared<std::string>(std::move(body));
     size_t dropAfter = route.dropAfter;
     size_t stallAfter = route.stallAfter;
+    if (route.faultTimes >= 0) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      int& seen = rangedSeen_[request.path];
+      if (rangeHeader.empty() || seen++ >= route.faultTimes) {
+        dropAfter = static_cast<size_t>(-1);
+        stallAfter = static_cast<size_t>(-1);
+      }
+    }
     auto provide = [this, shared, dropAfter, stallAfter](size_t offset, size_t length,
                                                          httplib::DataSink& sink) {
       size_t end = std::min(offset + length, shared->size());

@@ -37,6 +37,9 @@ struct FaultRoute {
   size_t dropAfter = static_cast<size_t>(-1);   // close after this many body bytes
   size_t stallAfter = static_cast<size_t>(-1);  // stop sending after this many body bytes
   bool stallBeforeHeaders = false;
+  // When not negative, dropAfter and stallAfter apply only to the first this
+  // many requests that carry a Range line (a fault that a retry gets past).
+  int faultTimes = -1;
   bool gzip = false;  // send the body gzip-compressed with Content-Encoding: gzip
   std::string contentEncoding;  // an explicit Content-Encoding header (body sent as is)
   // Digest credentials the route demands: as an origin server (401) or, with
@@ -79,6 +82,7 @@ class FaultServer {
   bool stopping_ = false;        // guarded by mutex_
   std::map<std::string, FaultRoute> routes_;   // guarded by mutex_
   std::vector<RecordedRequest> requests_;      // guarded by mutex_
+  std::map<std::string, int> rangedSeen_;      // guarded by mutex_
 };
 
 // gzip-compresses data (for routes and for checking decoded results).
