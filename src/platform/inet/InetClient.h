@@ -39,7 +39,9 @@
 //   the response is known (Content-Length, or the total of a Content-Range) AND the
 //   server accepts byte ranges ("Accept-Ranges: bytes" or a 206 answer); it then
 //   returns the length (high part through lpDistanceToMoveHigh when given) without
-//   moving the read position. Otherwise it fails with ERROR_INTERNET_INVALID_OPERATION
+//   moving the read position. A length of 4 GiB or more without lpDistanceToMoveHigh
+//   fails with ERROR_INVALID_PARAMETER (87) instead of returning its low half.
+//   Otherwise it fails with ERROR_INTERNET_INVALID_OPERATION
 //   (12016) and returns INVALID_SET_FILE_POINTER.
 // - Certificate problems are told apart: ERROR_INTERNET_SEC_CERT_DATE_INVALID (12037),
 //   ERROR_INTERNET_SEC_CERT_CN_INVALID (12038), ERROR_INTERNET_INVALID_CA (12045).
