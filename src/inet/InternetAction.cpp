@@ -8,7 +8,9 @@
 TclInternetAction::TclInternetAction(TclInternetConnection* connection, HINTERNET parentHandle)
     : connection_(connection), parentHandle_(parentHandle) {}
 
-TclInternetAction::~TclInternetAction() { Unregister(); }
+TclInternetAction::~TclInternetAction() {
+  Unregister();
+}
 
 void TclInternetAction::Register() {
   if (registered_ || connection_ == nullptr) return;
@@ -33,6 +35,10 @@ HINTERNET TclInternetAction::ParentHandle() const {
 
 void TclInternetAction::HandleClosed(HINTERNET) {}
 
+bool TclInternetAction::WorksUnder(HINTERNET handle) const {
+  return handle != nullptr && ParentHandle() == handle;
+}
+
 void TclInternetAction::Execute() {
   errorCode_ = static_cast<std::int32_t>(platform::GetLastError());
   errorText_ = clWinInet::GetInternetErrorText(errorCode_);
@@ -54,11 +60,14 @@ void TclInternetAction::Cancel() {
     parentHandle_ = nullptr;
   }
   if (handle == nullptr) return;
+  MarkParentClosed();
   if (connection_ != nullptr) connection_->NotifyHandleClosed(handle);
   clWinInet::InternetCloseHandle(handle);
 }
 
-TclInternetResourceAction::~TclInternetResourceAction() { Release(); }
+TclInternetResourceAction::~TclInternetResourceAction() {
+  Release();
+}
 
 void TclInternetResourceAction::Release() {
   HINTERNET handle = handle_.load();

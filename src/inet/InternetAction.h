@@ -46,6 +46,14 @@ class TclInternetAction {
 
   TclInternetConnection* Connection() const { return connection_; }
   HINTERNET ParentHandle() const;
+
+  // True once a handle the call works under was closed (by a cancel, or as a
+  // descendant of a closed handle): firing it again can only fail, so the
+  // connection's finders never hand it out.
+  virtual bool Stale() const { return parentClosed_.load(); }
+  // True when Handle is one the call works under: ParentHandle, and the handle
+  // passed to the call itself.
+  virtual bool WorksUnder(HINTERNET handle) const;
   std::int32_t ErrorCode() const { return errorCode_; }
   const std::string& ErrorText() const { return errorText_; }
 
@@ -59,9 +67,13 @@ class TclInternetAction {
   void Unregister();
 
  private:
+  friend class TclInternetConnection;
+  void MarkParentClosed() { parentClosed_.store(true); }
+
   TclInternetConnection* const connection_;
   mutable std::mutex lock_;
   HINTERNET parentHandle_;  // guarded by lock_
+  std::atomic<bool> parentClosed_{false};
   bool registered_ = false;
   std::int32_t errorCode_ = 0;
   std::string errorText_;
@@ -82,6 +94,9 @@ class TclInternetResourceAction : public TclInternetAction {
   void HandleClosed(HINTERNET handle) override;
 
   HINTERNET Handle() const { return handle_.load(); }
+  // Also stale when it holds no handle (never produced, or forgotten after it
+  // was closed).
+  bool Stale() const override { return TclInternetAction::Stale() || Handle() == nullptr; }
 
   // Records the last error when the call produced no handle.
   void Execute() override;

@@ -11,8 +11,9 @@
 // The root handle. Proxy and bypass list are stored without surrounding blanks.
 class TclInternetOpenAction final : public TclInternetResourceAction {
  public:
-  TclInternetOpenAction(TclInternetConnection* connection, const std::string& agent, DWORD accessType,
-                        const std::string& proxy, const std::string& proxyBypass, DWORD flags);
+  TclInternetOpenAction(TclInternetConnection* connection, const std::string& agent,
+                        DWORD accessType, const std::string& proxy, const std::string& proxyBypass,
+                        DWORD flags);
   ~TclInternetOpenAction() override { Release(); }
   void Execute() override;
 
@@ -32,9 +33,9 @@ class TclInternetOpenAction final : public TclInternetResourceAction {
 
 class TclConnectAction final : public TclInternetResourceAction {
  public:
-  TclConnectAction(TclInternetConnection* connection, HINTERNET parentHandle, const std::string& serverName,
-                   INTERNET_PORT port, const std::string& userName, const std::string& password,
-                   DWORD service, DWORD flags);
+  TclConnectAction(TclInternetConnection* connection, HINTERNET parentHandle,
+                   const std::string& serverName, INTERNET_PORT port, const std::string& userName,
+                   const std::string& password, DWORD service, DWORD flags);
   ~TclConnectAction() override { Release(); }
   void Execute() override;
 
@@ -53,10 +54,13 @@ class TclConnectAction final : public TclInternetResourceAction {
 // Finds one file on an FTP server; FindData holds what was found.
 class TclFtpFindFirstFileAction final : public TclInternetResourceAction {
  public:
-  TclFtpFindFirstFileAction(TclInternetConnection* connection, HINTERNET parentHandle, HINTERNET connectHandle,
-                            const std::string& searchFile, DWORD flags);
+  TclFtpFindFirstFileAction(TclInternetConnection* connection, HINTERNET parentHandle,
+                            HINTERNET connectHandle, const std::string& searchFile, DWORD flags);
   ~TclFtpFindFirstFileAction() override { Release(); }
   void Execute() override;
+  bool WorksUnder(HINTERNET handle) const override {
+    return TclInternetAction::WorksUnder(handle) || (handle != nullptr && handle == connectHandle_);
+  }
 
   const WIN32_FIND_DATAA& FindData() const { return findData_; }
 
@@ -69,10 +73,14 @@ class TclFtpFindFirstFileAction final : public TclInternetResourceAction {
 
 class TclFtpOpenFileAction final : public TclInternetResourceAction {
  public:
-  TclFtpOpenFileAction(TclInternetConnection* connection, HINTERNET parentHandle, HINTERNET connectHandle,
-                       const std::string& fileName, DWORD access, DWORD flags);
+  TclFtpOpenFileAction(TclInternetConnection* connection, HINTERNET parentHandle,
+                       HINTERNET connectHandle, const std::string& fileName, DWORD access,
+                       DWORD flags);
   ~TclFtpOpenFileAction() override { Release(); }
   void Execute() override;
+  bool WorksUnder(HINTERNET handle) const override {
+    return TclInternetAction::WorksUnder(handle) || (handle != nullptr && handle == connectHandle_);
+  }
 
  private:
   HINTERNET connectHandle_;
@@ -83,11 +91,15 @@ class TclFtpOpenFileAction final : public TclInternetResourceAction {
 
 class TclHttpOpenRequestAction final : public TclInternetResourceAction {
  public:
-  TclHttpOpenRequestAction(TclInternetConnection* connection, HINTERNET parentHandle, HINTERNET connectHandle,
-                           const std::string& verb, const std::string& objectName, const std::string& version,
+  TclHttpOpenRequestAction(TclInternetConnection* connection, HINTERNET parentHandle,
+                           HINTERNET connectHandle, const std::string& verb,
+                           const std::string& objectName, const std::string& version,
                            const std::string& referrer, LPCSTR* acceptTypes, DWORD flags);
   ~TclHttpOpenRequestAction() override { Release(); }
   void Execute() override;
+  bool WorksUnder(HINTERNET handle) const override {
+    return TclInternetAction::WorksUnder(handle) || (handle != nullptr && handle == connectHandle_);
+  }
 
   const std::string& Verb() const { return verb_; }
   const std::string& ObjectName() const { return objectName_; }
@@ -105,10 +117,14 @@ class TclHttpOpenRequestAction final : public TclInternetResourceAction {
 // Sends a request; produces no handle.
 class TclHttpSendRequestAction final : public TclInternetAction {
  public:
-  TclHttpSendRequestAction(TclInternetConnection* connection, HINTERNET parentHandle, HINTERNET requestHandle,
-                           const std::string& headers, LPVOID optional, DWORD optionalLength);
+  TclHttpSendRequestAction(TclInternetConnection* connection, HINTERNET parentHandle,
+                           HINTERNET requestHandle, const std::string& headers, LPVOID optional,
+                           DWORD optionalLength);
   ~TclHttpSendRequestAction() override { Unregister(); }
   void Execute() override;
+  bool WorksUnder(HINTERNET handle) const override {
+    return TclInternetAction::WorksUnder(handle) || (handle != nullptr && handle == requestHandle_);
+  }
 
  private:
   HINTERNET requestHandle_;
@@ -121,10 +137,13 @@ class TclHttpSendRequestAction final : public TclInternetAction {
 // each fire and reads BytesRead afterwards (0 = end of data).
 class TclInternetReadFileAction final : public TclInternetAction {
  public:
-  TclInternetReadFileAction(TclInternetConnection* connection, HINTERNET parentHandle, HINTERNET fileHandle,
-                            void* buffer);
+  TclInternetReadFileAction(TclInternetConnection* connection, HINTERNET parentHandle,
+                            HINTERNET fileHandle, void* buffer);
   ~TclInternetReadFileAction() override { Unregister(); }
   void Execute() override;
+  bool WorksUnder(HINTERNET handle) const override {
+    return TclInternetAction::WorksUnder(handle) || (handle != nullptr && handle == fileHandle_);
+  }
 
   DWORD BytesToRead() const { return bytesToRead_; }
   void SetBytesToRead(DWORD value) { bytesToRead_ = value; }

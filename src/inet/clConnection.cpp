@@ -17,9 +17,12 @@ class TclConnectionWorker : public platform::Thread {
 
  protected:
   void Execute() override {
-    const std::vector<platform::Handle> events{connection_->startEvent_, connection_->terminateEvent_};
+    const std::vector<platform::Handle> events{connection_->startEvent_,
+                                               connection_->terminateEvent_};
     for (;;) {
-      if (platform::WaitForMultipleObjects(events, false, platform::kInfinite) != platform::kWaitObject0) return;
+      if (platform::WaitForMultipleObjects(events, false, platform::kInfinite) !=
+          platform::kWaitObject0)
+        return;
       TclInternetAction* action = connection_->current_.load();
       if (action == nullptr) continue;
       try {
@@ -40,6 +43,7 @@ TclInternetConnection::TclInternetConnection(rtl::Component* owner)
     : rtl::Component(owner),
       // The events exist from the start, so that an Abort before the first fire
       // stays pending for it.
+      turnEvent_(platform::CreateEvent(false, true)),
       startEvent_(platform::CreateEvent(false, false)),
       abortEvent_(platform::CreateEvent(false, false)),
       doneEvent_(platform::CreateEvent(false, false)),
@@ -49,6 +53,27 @@ TclInternetConnection::TclInternetConnection(rtl::Component* owner)
 TclInternetConnection::~TclInternetConnection() {
   destroying_.store(true);
   abortEvent_->Set();
+  FreeListedActions();
+  terminateEvent_->Set();
+  if (worker_) {
+    worker_->WaitFor();
+    worker_.reset();
+  }
+  synchronizer_.reset();
+}
+
+void TclInternetConnection::Close() {
+  if (destroying_.load()) return;
+  // Freeing closes handles the running call may work under: wait until it is done.
+  TakeTurn(-1);
+  struct GiveBack {
+    platform::Event& turn;
+    ~GiveBack() { turn.Set(); }
+  } giveBack{*turnEvent_};
+  FreeListedActions();
+}
+
+void TclInternetConnection::FreeListedActions() {
   for (;;) {
     TclInternetAction* action;
     {
@@ -60,24 +85,11 @@ TclInternetConnection::~TclInternetConnection() {
     std::lock_guard<std::mutex> guard(listLock_);
     if (!actions_.empty() && actions_.front() == action) actions_.erase(actions_.begin());
   }
-  terminateEvent_->Set();
-  if (worker_) {
-    worker_->WaitFor();
-    worker_.reset();
-  }
-  synchronizer_.reset();
 }
 
-void TclInternetConnection::Close() {
-  for (;;) {
-    TclInternetAction* action;
-    {
-      std::lock_guard<std::mutex> guard(listLock_);
-      if (actions_.empty()) break;
-      action = actions_.front();
-    }
-    delete action;
-  }
+bool TclInternetConnection::TakeTurn(int timeOut) {
+  DWORD wait = timeOut < 0 ? platform::kInfinite : static_cast<DWORD>(timeOut);
+  return platform::WaitServingMessages(turnEvent_, wait) == platform::kWaitObject0;
 }
 
 void TclInternetConnection::EnsureWorker() {
@@ -88,11 +100,22 @@ void TclInternetConnection::EnsureWorker() {
 
 void TclInternetConnection::FireAction(TclInternetAction* action, int timeOut) {
   if (destroying_.load()) return;
+  // Waiting for the turn has its own limit: were it charged to the action, an
+  // action started late would be cancelled early, and a cancel closes the root
+  // every sharer works under.
+  if (!TakeTurn(timeOut)) {
+    throw EclTimeoutInternetError(InternetMessages().RequestTimeout,
+                                  static_cast<std::int32_t>(platform::kWaitTimeout));
+  }
   current_.store(action);
-  struct ClearCurrent {
+  struct EndTurn {
     std::atomic<TclInternetAction*>& current;
-    ~ClearCurrent() { current.store(nullptr); }
-  } clearCurrent{current_};
+    platform::Event& turn;
+    ~EndTurn() {
+      current.store(nullptr);
+      turn.Set();
+    }
+  } endTurn{current_, *turnEvent_};
 
   DoBeforeFireAction(action);
   EnsureWorker();
@@ -105,13 +128,15 @@ void TclInternetConnection::FireAction(TclInternetAction* action, int timeOut) {
   // serving messages sent to this thread.
   using Clock = std::chrono::steady_clock;
   const bool unlimited = timeOut < 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeOut);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeOut);
   const std::vector<platform::Handle> events{doneEvent_, abortEvent_};
   DWORD result;
   for (;;) {
     DWORD wait = platform::kInfinite;
     if (!unlimited) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       wait = left > 0 ? static_cast<DWORD>(left) : 0;
     }
     result = platform::MsgWaitForMultipleObjects(events, false, wait, platform::kQsSendMessage);
@@ -124,7 +149,8 @@ void TclInternetConnection::FireAction(TclInternetAction* action, int timeOut) {
     DoAfterFireAction(action);
     auto* open = dynamic_cast<TclInternetOpenAction*>(action);
     if (open != nullptr && open->Handle() != nullptr && onStatusCallback_ && !destroying_.load()) {
-      clWinInet::InternetSetStatusCallback(open->Handle(), &TclInternetConnection::StatusCallbackProc);
+      clWinInet::InternetSetStatusCallback(open->Handle(),
+                                           &TclInternetConnection::StatusCallbackProc);
     }
     return;
   }
@@ -133,34 +159,56 @@ void TclInternetConnection::FireAction(TclInternetAction* action, int timeOut) {
   action->Cancel();
   WaitForDone();
   if (result == platform::kWaitObject0 + 1) return;
-  throw EclTimeoutInternetError(InternetMessages().RequestTimeout, static_cast<std::int32_t>(platform::kWaitTimeout));
+  throw EclTimeoutInternetError(InternetMessages().RequestTimeout,
+                                static_cast<std::int32_t>(platform::kWaitTimeout));
 }
 
-void TclInternetConnection::WaitForDone() { platform::WaitServingMessages(doneEvent_, platform::kInfinite); }
+void TclInternetConnection::WaitForDone() {
+  platform::WaitServingMessages(doneEvent_, platform::kInfinite);
+}
 
-void TclInternetConnection::Abort() { abortEvent_->Set(); }
+void TclInternetConnection::Abort() {
+  abortEvent_->Set();
+}
 
 void TclInternetConnection::NotifyHandleClosed(HINTERNET handle) {
   if (destroying_.load()) return;
   TclInternetAction* current = current_.load();
-  for (TclInternetAction* action : Snapshot()) {
+  // Under the list lock: another sharer of the connection may be freeing its
+  // actions meanwhile, and a listed action is alive until it has unlisted itself.
+  std::lock_guard<std::mutex> guard(listLock_);
+  for (TclInternetAction* action : actions_) {
     if (action != current) action->HandleClosed(handle);
+  }
+  // The library closes every handle made beneath a closed one: what works under
+  // any of them is dead as well.
+  std::vector<HINTERNET> closed{handle};
+  for (std::size_t i = 0; i < closed.size(); ++i) {
+    for (TclInternetAction* action : actions_) {
+      if (action->parentClosed_.load() || !action->WorksUnder(closed[i])) continue;
+      action->MarkParentClosed();
+      auto* resource = dynamic_cast<TclInternetResourceAction*>(action);
+      if (resource != nullptr && resource->Handle() != nullptr)
+        closed.push_back(resource->Handle());
+    }
   }
 }
 
-TclInternetAction* TclInternetConnection::FindActionByHandle(HINTERNET handle) {
+TclInternetAction* TclInternetConnection::FindFirst(
+    const std::function<bool(TclInternetAction*)>& accept) {
   if (destroying_.load()) return nullptr;
-  for (TclInternetAction* action : Snapshot()) {
-    auto* resource = dynamic_cast<TclInternetResourceAction*>(action);
-    if (resource != nullptr && resource->Handle() == handle) return action;
+  std::lock_guard<std::mutex> guard(listLock_);
+  for (TclInternetAction* action : actions_) {
+    if (accept(action)) return action;
   }
   return nullptr;
 }
 
-std::vector<TclInternetAction*> TclInternetConnection::Snapshot() {
-  if (destroying_.load()) return {};
-  std::lock_guard<std::mutex> guard(listLock_);
-  return actions_;
+TclInternetAction* TclInternetConnection::FindActionByHandle(HINTERNET handle) {
+  return FindFirst([handle](TclInternetAction* action) {
+    auto* resource = dynamic_cast<TclInternetResourceAction*>(action);
+    return resource != nullptr && resource->Handle() == handle;
+  });
 }
 
 int TclInternetConnection::ActionCount() {
@@ -204,7 +252,8 @@ void TclInternetConnection::DoActionRemoved(TclInternetAction* action) {
 }
 
 void TclInternetConnection::DoBeforeFireAction(TclInternetAction* action) {
-  if (onBeforeFireAction_) RunOnCreatingThread([this, action] { onBeforeFireAction_(this, action); });
+  if (onBeforeFireAction_)
+    RunOnCreatingThread([this, action] { onBeforeFireAction_(this, action); });
 }
 
 void TclInternetConnection::DoAfterFireAction(TclInternetAction* action) {
@@ -212,7 +261,8 @@ void TclInternetConnection::DoAfterFireAction(TclInternetAction* action) {
 }
 
 void TclInternetConnection::DoStatusCallback(TclInternetAction* action, DWORD internetStatus,
-                                             void* statusInformation, DWORD statusInformationLength) {
+                                             void* statusInformation,
+                                             DWORD statusInformationLength) {
   if (onStatusCallback_) {
     RunOnCreatingThread([=, this] {
       onStatusCallback_(this, action, internetStatus, statusInformation, statusInformationLength);
@@ -226,7 +276,8 @@ void TclInternetConnection::StatusCallbackProc(HINTERNET handle, DWORD_PTR conte
   if (connection == nullptr) return;
   // The library's thread cannot take an exception from a handler.
   try {
-    connection->DoStatusCallback(connection->FindActionByHandle(handle), status, information, informationLength);
+    connection->DoStatusCallback(connection->FindActionByHandle(handle), status, information,
+                                 informationLength);
   } catch (...) {
   }
 }

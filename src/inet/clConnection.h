@@ -6,16 +6,20 @@
 // Threads:
 // - the creating thread owns the component and runs every event handler (the
 //   synchroniser made at construction hands them over, the raising thread waits);
-// - the firing thread (one at a time: callers must not fire on one connection
-//   from two threads at once) calls FireAction, the finders and NotifyHandleClosed;
+// - firing threads call FireAction, the finders and NotifyHandleClosed. Several
+//   may share one connection: their fires take turns (one action runs at a
+//   time), and a fire that cannot get its turn within its time-out raises the
+//   time-out error without running;
 // - the worker thread, started on the first fire, runs Action::Execute;
-// - Abort may be called from any thread.
-// While it waits for an action, the firing thread serves messages sent to it,
-// so that handlers of a connection created on the firing thread can run while a
-// status notification arrives from the worker.
+// - Abort may be called from any thread; it cancels the running action (or the
+//   next one fired when none is running).
+// While it waits for its turn or for an action, a firing thread serves messages
+// sent to it, so that handlers of a connection created on a firing thread can
+// run while another thread or the worker raises a notification.
 //
-// Destruction: aborts, frees the actions still listed, ends the worker and waits
-// for it. No action may be firing at that moment.
+// Close frees the listed actions once no action is running; a later fire starts
+// again from the root. Destruction aborts, frees the actions still listed, ends
+// the worker and waits for it; no action may be firing at that moment.
 #pragma once
 
 #include <atomic>
@@ -35,10 +39,11 @@
 class TclThreadSynchronizer;
 class TclConnectionWorker;
 
-using TclActionEvent = std::function<void(TclInternetConnection* sender, TclInternetAction* action)>;
-using TclStatusCallbackEvent =
-    std::function<void(TclInternetConnection* sender, TclInternetAction* action, DWORD internetStatus,
-                       void* statusInformation, DWORD statusInformationLength)>;
+using TclActionEvent =
+    std::function<void(TclInternetConnection* sender, TclInternetAction* action)>;
+using TclStatusCallbackEvent = std::function<void(
+    TclInternetConnection* sender, TclInternetAction* action, DWORD internetStatus,
+    void* statusInformation, DWORD statusInformationLength)>;
 
 class TclInternetConnection : public rtl::Component {
  public:
@@ -55,18 +60,24 @@ class TclInternetConnection : public rtl::Component {
   // Asks the firing thread to cancel the running action, or the next one fired
   // when none is running.
   void Abort();
-  // Tells every listed action except the running one that Handle was closed.
+  // Tells every listed action except the running one that Handle was closed, and
+  // marks stale every action that works under it or under a handle produced
+  // beneath it (the library closes those with it).
   void NotifyHandleClosed(HINTERNET handle);
-  // Frees the listed actions; a later fire starts again from the root.
+  // Frees every listed action (closing the handles they hold) after the running
+  // action, if any, has finished; the worker stays for later fires. Actions the
+  // caller still holds must not be used afterwards: close a connection only when
+  // no one is between fires on it.
   void Close();
 
-  // The first listed action of the given class or a class derived from it.
+  // The first listed action of the given class or a class derived from it that
+  // is not stale (see TclInternetAction::Stale): a kept action whose handles are
+  // gone is never handed out again, so a later attempt starts from the root.
   template <class T>
   T* FindAction() {
-    for (TclInternetAction* action : Snapshot()) {
-      if (auto* found = dynamic_cast<T*>(action)) return found;
-    }
-    return nullptr;
+    return dynamic_cast<T*>(FindFirst([](TclInternetAction* action) {
+      return dynamic_cast<T*>(action) != nullptr && !action->Stale();
+    }));
   }
   // The first listed resource action whose Handle is Handle.
   TclInternetAction* FindActionByHandle(HINTERNET handle);
@@ -84,26 +95,34 @@ class TclInternetConnection : public rtl::Component {
   const TclActionEvent& OnAfterFireAction() const { return onAfterFireAction_; }
   void SetOnAfterFireAction(TclActionEvent handler) { onAfterFireAction_ = std::move(handler); }
   const TclStatusCallbackEvent& OnStatusCallback() const { return onStatusCallback_; }
-  void SetOnStatusCallback(TclStatusCallbackEvent handler) { onStatusCallback_ = std::move(handler); }
+  void SetOnStatusCallback(TclStatusCallbackEvent handler) {
+    onStatusCallback_ = std::move(handler);
+  }
 
  protected:
   virtual void DoActionAdded(TclInternetAction* action);
   virtual void DoActionRemoved(TclInternetAction* action);
   virtual void DoBeforeFireAction(TclInternetAction* action);
   virtual void DoAfterFireAction(TclInternetAction* action);
-  virtual void DoStatusCallback(TclInternetAction* action, DWORD internetStatus, void* statusInformation,
-                                DWORD statusInformationLength);
+  virtual void DoStatusCallback(TclInternetAction* action, DWORD internetStatus,
+                                void* statusInformation, DWORD statusInformationLength);
 
  private:
   friend class TclInternetAction;
   friend class TclConnectionWorker;
 
-  static void StatusCallbackProc(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID information,
-                                 DWORD informationLength);
+  static void StatusCallbackProc(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                 LPVOID information, DWORD informationLength);
 
   void AddAction(TclInternetAction* action);
   void RemoveAction(TclInternetAction* action);
-  std::vector<TclInternetAction*> Snapshot();
+  // The first listed action that Accept takes, looked at under the list lock so
+  // that no action can be freed meanwhile.
+  TclInternetAction* FindFirst(const std::function<bool(TclInternetAction*)>& accept);
+  // Waits for this thread's turn to fire, serving sent messages; false when it
+  // did not come within timeOut ms (-1: no limit).
+  bool TakeTurn(int timeOut);
+  void FreeListedActions();
   void EnsureWorker();
   // Runs Handler on the creating thread and waits for it.
   void RunOnCreatingThread(const std::function<void()>& handler);
@@ -114,6 +133,8 @@ class TclInternetConnection : public rtl::Component {
   std::atomic<bool> destroying_{false};
   std::atomic<TclInternetAction*> current_{nullptr};
 
+  // Set while no fire holds the turn; auto-reset, so one waiter takes it.
+  std::shared_ptr<platform::Event> turnEvent_;
   std::shared_ptr<platform::Event> startEvent_;
   std::shared_ptr<platform::Event> abortEvent_;
   std::shared_ptr<platform::Event> doneEvent_;

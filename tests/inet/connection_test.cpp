@@ -55,20 +55,20 @@ class ConnectionTest : public ::testing::Test {
   }
 
   std::unique_ptr<TclInternetOpenAction> Open(const std::string& proxy = "") {
-    auto open = std::make_unique<TclInternetOpenAction>(connection.get(), "agent", proxy.empty() ? 0 : 3, proxy,
-                                                        "", 0);
+    auto open = std::make_unique<TclInternetOpenAction>(connection.get(), "agent",
+                                                        proxy.empty() ? 0 : 3, proxy, "", 0);
     open->Fire(-1);
     return open;
   }
   std::unique_ptr<TclConnectAction> Connect(HINTERNET root) {
-    auto connect = std::make_unique<TclConnectAction>(connection.get(), root, "127.0.0.1", 80, "", "",
-                                                      INTERNET_SERVICE_HTTP, 0);
+    auto connect = std::make_unique<TclConnectAction>(connection.get(), root, "127.0.0.1", 80, "",
+                                                      "", INTERNET_SERVICE_HTTP, 0);
     connect->Fire(1000);
     return connect;
   }
   std::unique_ptr<TclHttpOpenRequestAction> Request(HINTERNET root, HINTERNET connectHandle) {
-    auto request = std::make_unique<TclHttpOpenRequestAction>(connection.get(), root, connectHandle, "GET", "/x",
-                                                              "", "", nullptr, 0);
+    auto request = std::make_unique<TclHttpOpenRequestAction>(connection.get(), root, connectHandle,
+                                                              "GET", "/x", "", "", nullptr, 0);
     request->Fire(1000);
     return request;
   }
@@ -78,14 +78,16 @@ class ConnectionTest : public ::testing::Test {
   std::vector<std::string> log;
 };
 
-TEST_F(ConnectionTest, ActionThatCompletesInTimeRaisesNothingNotifiesBeforeAndAfterAndLeavesNoCurrentAction) {
+TEST_F(ConnectionTest,
+       ActionThatCompletesInTimeRaisesNothingNotifiesBeforeAndAfterAndLeavesNoCurrentAction) {
   LogEvents();
   auto open = Open();
   EXPECT_NE(open->Handle(), nullptr);
   EXPECT_EQ(open->ErrorText(), "");
   EXPECT_EQ(connection->CurrentAction(), nullptr);
   open.reset();
-  EXPECT_EQ(log, (std::vector<std::string>{"added:open", "before:open", "after:open", "removed:open"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"added:open", "before:open", "after:open", "removed:open"}));
 }
 
 TEST_F(ConnectionTest, OpenActionPassesNoProxyTextWhenEmptyAndTrimsIt) {
@@ -97,7 +99,8 @@ TEST_F(ConnectionTest, OpenActionPassesNoProxyTextWhenEmptyAndTrimsIt) {
 }
 
 TEST_F(ConnectionTest, ProxyTextsLoseEveryControlCharacterAroundThemButKeepInnerBlanks) {
-  TclInternetOpenAction open(connection.get(), "agent", 3, "\v\x01http=a:1 https=b:2\f", "\x1f<local>  \x7f", 0);
+  TclInternetOpenAction open(connection.get(), "agent", 3, "\v\x01http=a:1 https=b:2\f",
+                             "\x1f<local>  \x7f", 0);
   EXPECT_EQ(open.Proxy(), "http=a:1 https=b:2");
   EXPECT_EQ(open.ProxyBypass(), "<local>  \x7f");
   TclInternetOpenAction blank(connection.get(), "agent", 3, " \t\r\n", "", 0);
@@ -200,8 +203,8 @@ TEST_F(ConnectionTest, FindActionByHandleLooksAtResourceActionsOnly) {
 
 TEST_F(ConnectionTest, FtpFindActionKeepsTheFoundRecord) {
   auto open = Open();
-  TclConnectAction connect(connection.get(), open->Handle(), "127.0.0.1", 21, "u", "p", INTERNET_SERVICE_FTP,
-                           INTERNET_FLAG_PASSIVE);
+  TclConnectAction connect(connection.get(), open->Handle(), "127.0.0.1", 21, "u", "p",
+                           INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE);
   connect.Fire(1000);
   TclFtpFindFirstFileAction find(connection.get(), open->Handle(), connect.Handle(), "/a.zip",
                                  INTERNET_FLAG_RELOAD);
@@ -253,9 +256,8 @@ TEST_F(ConnectionTest, ExceptionInsideExecuteIsSwallowedAndTheFireReturns) {
 }
 
 TEST_F(ConnectionTest, HandlerExceptionReachesTheFiringThread) {
-  connection->SetOnBeforeFireAction([](TclInternetConnection*, TclInternetAction*) {
-    throw rtl::Exception("vetoed");
-  });
+  connection->SetOnBeforeFireAction(
+      [](TclInternetConnection*, TclInternetAction*) { throw rtl::Exception("vetoed"); });
   TclInternetOpenAction open(connection.get(), "agent", 0, "", "", 0);
   EXPECT_THROW(open.Fire(1000), rtl::Exception);
   EXPECT_EQ(open.Handle(), nullptr);
@@ -319,12 +321,14 @@ TEST_F(ConnectionDestructionTest, AbortDoesNothingHarmfulWithoutAnyAction) {
 TEST_F(ConnectionDestructionTest, ActionsAreFreedFromTheFrontAndFindersAndFiresDoNothingMeanwhile) {
   auto* open = Open().release();
   auto* connect = Connect(open->Handle()).release();
-  auto* send = new TclHttpSendRequestAction(connection.get(), open->Handle(), nullptr, "", nullptr, 0);
+  auto* send =
+      new TclHttpSendRequestAction(connection.get(), open->Handle(), nullptr, "", nullptr, 0);
   HINTERNET connectHandle = connect->Handle();
   std::vector<TclInternetAction*> removed;
   int foundDuringDestruction = 0;
   int firedDuringDestruction = 0;
-  connection->SetOnBeforeFireAction([&](TclInternetConnection*, TclInternetAction*) { ++firedDuringDestruction; });
+  connection->SetOnBeforeFireAction(
+      [&](TclInternetConnection*, TclInternetAction*) { ++firedDuringDestruction; });
   connection->SetOnActionRemoved([&](TclInternetConnection* sender, TclInternetAction* action) {
     removed.push_back(action);
     if (sender->FindAction<TclInternetAction>() != nullptr) ++foundDuringDestruction;
@@ -373,6 +377,94 @@ TEST_F(HandleClosedNotificationTest, OnlyTheClosedHandleIsForgotten) {
   int closes = fake->CloseCalls();
   connect.reset();
   EXPECT_EQ(fake->CloseCalls(), closes);
+}
+
+// Kept actions after a cancel: the finders skip every action whose handles are
+// gone, so the next attempt starts again from the root.
+class StaleActionTest : public ConnectionTest {
+ protected:
+  // A chain kept on the connection, as a worker with a kept connection leaves it.
+  void KeepChain() {
+    open = Open().release();
+    connectAction = Connect(open->Handle()).release();
+    request = Request(open->Handle(), connectAction->Handle()).release();
+  }
+  bool NothingFound() {
+    return connection->FindAction<TclInternetOpenAction>() == nullptr &&
+           connection->FindAction<TclConnectAction>() == nullptr &&
+           connection->FindAction<TclHttpOpenRequestAction>() == nullptr &&
+           connection->FindAction<TclInternetResourceAction>() == nullptr;
+  }
+  TclInternetOpenAction* open = nullptr;
+  TclConnectAction* connectAction = nullptr;
+  TclHttpOpenRequestAction* request = nullptr;
+};
+
+TEST_F(StaleActionTest, KeptChainIsFoundWhileItsHandlesLive) {
+  KeepChain();
+  EXPECT_EQ(connection->FindAction<TclInternetOpenAction>(), open);
+  EXPECT_EQ(connection->FindAction<TclConnectAction>(), connectAction);
+  EXPECT_EQ(connection->FindAction<TclHttpOpenRequestAction>(), request);
+}
+
+TEST_F(StaleActionTest, CancelUnderTheRootLeavesNothingToFind) {
+  KeepChain();
+  TclHttpSendRequestAction send(connection.get(), open->Handle(), request->Handle(), "", nullptr,
+                                0);
+  send.Cancel();
+  EXPECT_TRUE(send.Stale());
+  EXPECT_TRUE(open->Stale());
+  EXPECT_TRUE(connectAction->Stale());
+  EXPECT_TRUE(request->Stale());
+  EXPECT_TRUE(NothingFound());
+  EXPECT_EQ(connection->FindAction<TclInternetAction>(), nullptr);
+  // A new root is found again, and what is built on it.
+  auto fresh = Open();
+  EXPECT_EQ(connection->FindAction<TclInternetOpenAction>(), fresh.get());
+  auto freshConnect = Connect(fresh->Handle());
+  EXPECT_EQ(connection->FindAction<TclConnectAction>(), freshConnect.get());
+}
+
+TEST_F(StaleActionTest, ClosedConnectHandleMakesTheRequestsUnderItStale) {
+  KeepChain();
+  // The request's parent is the root, but it was opened on the connect handle.
+  connection->NotifyHandleClosed(connectAction->Handle());
+  EXPECT_EQ(connection->FindAction<TclInternetOpenAction>(), open);
+  EXPECT_EQ(connection->FindAction<TclConnectAction>(), nullptr);
+  EXPECT_EQ(connection->FindAction<TclHttpOpenRequestAction>(), nullptr);
+}
+
+TEST_F(StaleActionTest, UnfiredOrFailedResourceActionIsNotHandedOut) {
+  TclInternetOpenAction unfired(connection.get(), "agent", 0, "", "", 0);
+  EXPECT_EQ(connection->FindAction<TclInternetOpenAction>(), nullptr);
+}
+
+// Closing a connection frees what it keeps; the worker stays for later fires.
+TEST_F(StaleActionTest, CloseFreesTheListedActionsAndTheirHandlesAndFiringGoesOn) {
+  KeepChain();
+  HINTERNET root = open->Handle();
+  HINTERNET connectHandle = connectAction->Handle();
+  HINTERNET requestHandle = request->Handle();
+  LogEvents();
+  connection->Close();
+  EXPECT_EQ(connection->ActionCount(), 0);
+  EXPECT_TRUE(NothingFound());
+  EXPECT_THAT(log, ::testing::ElementsAre("removed:open", "removed:connect", "removed:request"));
+  EXPECT_EQ(fake->CloseCount(root), 1);
+  EXPECT_EQ(fake->CloseCount(connectHandle), 1);
+  EXPECT_EQ(fake->CloseCount(requestHandle), 1);
+  TclInternetOpenAction* again = Open().release();  // kept: Close frees it
+  EXPECT_NE(again->Handle(), nullptr);
+  EXPECT_EQ(connection->FindAction<TclInternetOpenAction>(), again);
+  connection->Close();
+  EXPECT_EQ(connection->ActionCount(), 0);
+}
+
+TEST_F(StaleActionTest, CloseOfAnUnusedConnectionDoesNothing) {
+  connection->Close();
+  EXPECT_EQ(connection->ActionCount(), 0);
+  auto open = Open();
+  EXPECT_NE(open->Handle(), nullptr);
 }
 
 }  // namespace

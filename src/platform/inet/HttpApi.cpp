@@ -470,6 +470,14 @@ extern "C" DWORD InternetSetFilePointer(HINTERNET hFile, LONG lDistanceToMove,
     Fail(ERROR_INTERNET_INVALID_OPERATION);
     return INVALID_SET_FILE_POINTER;
   }
+  // A position the caller's result cannot hold fails rather than being cut to a
+  // smaller size that looks valid: without a high half it must fit 32 bits, and the
+  // high half itself is signed.
+  const std::uint64_t limit = lpDistanceToMoveHigh ? (1ull << 63) : (1ull << 32);
+  if (*length >= limit) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
   if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(*length >> 32);
   platform::SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(*length & 0xFFFFFFFFu);

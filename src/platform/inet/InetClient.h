@@ -23,11 +23,14 @@
 //   not final). An HTTP status of 400 or more is not a failure of the send: read it
 //   with HttpQueryInfoA.
 // - A ranged request ("Range: bytes=N-..." added with HttpAddRequestHeadersA) that
-//   is answered with 200, or with a 206 whose Content-Range does not start at N,
-//   makes HttpSendRequestA FAIL with ERROR_INTERNET_EXTENDED_ERROR (12003); the
+//   is answered with 200 while N is above 0, or with a 206 whose Content-Range does
+//   not start at N, makes HttpSendRequestA FAIL with ERROR_INTERNET_EXTENDED_ERROR (12003); the
 //   thread's InternetGetLastResponseInfoA text then names the mismatch. No byte of
 //   such a body is ever delivered, so it cannot be written at a wrong position. The
-//   response headers stay queryable with HttpQueryInfoA.
+//   response headers stay queryable with HttpQueryInfoA. A 200 answering a range
+//   from 0 is the body from its first byte and is delivered. The range held against
+//   an answer is the Range line of that send (a request sent again with its line
+//   replaced is held to the new one).
 // - InternetReadFile delivers body bytes as they arrive (0 bytes delivered = end of
 //   data). A body that ends before its announced length (Content-Length or
 //   Content-Range) makes the read FAIL with ERROR_INTERNET_CONNECTION_ABORTED
@@ -36,7 +39,9 @@
 //   the response is known (Content-Length, or the total of a Content-Range) AND the
 //   server accepts byte ranges ("Accept-Ranges: bytes" or a 206 answer); it then
 //   returns the length (high part through lpDistanceToMoveHigh when given) without
-//   moving the read position. Otherwise it fails with ERROR_INTERNET_INVALID_OPERATION
+//   moving the read position. A length of 4 GiB or more without lpDistanceToMoveHigh
+//   fails with ERROR_INVALID_PARAMETER (87) instead of returning its low half.
+//   Otherwise it fails with ERROR_INTERNET_INVALID_OPERATION
 //   (12016) and returns INVALID_SET_FILE_POINTER.
 // - Certificate problems are told apart: ERROR_INTERNET_SEC_CERT_DATE_INVALID (12037),
 //   ERROR_INTERNET_SEC_CERT_CN_INVALID (12038), ERROR_INTERNET_INVALID_CA (12045).

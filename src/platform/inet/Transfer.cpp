@@ -119,7 +119,9 @@ void Transfer::Start() {
   attached_ = true;
 }
 
-void Transfer::Wake() { curl_multi_wakeup(wakeMulti_); }
+void Transfer::Wake() {
+  curl_multi_wakeup(wakeMulti_);
+}
 
 size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
   auto* transfer = static_cast<Transfer*>(self);
@@ -130,7 +132,7 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
     transfer->HandleFtpReplyLine(line);
     return length;
   }
-  return transfer->HandleHttpHeader(line) ;
+  return transfer->HandleHttpHeader(line);
 }
 
 size_t Transfer::HandleHttpHeader(std::string_view line) {
@@ -173,7 +175,10 @@ bool Transfer::CheckRange() {
   }
   rangeChecked_ = true;
   int status = response_.Status();
-  if (status == 200) {
+  // A whole body answering a range from byte 0 starts where the range starts: that
+  // is how a server without ranges is read in one segment. From anywhere else its
+  // first bytes would land at the wrong position.
+  if (status == 200 && *rangeStart_ != 0) {
     rangeMismatch_ = true;
     rangeMismatchText_ = "Ranged request for bytes from " + std::to_string(*rangeStart_) +
                          " was answered with the whole resource (status 200)";
@@ -198,8 +203,8 @@ void Transfer::HandleFtpReplyLine(std::string_view line) {
     currentReply_.append(line);
     if (line[3] == ' ') {
       lastReply_ = currentReply_;
-      lastReplyCode_ = static_cast<DWORD>((line[0] - '0') * 100 + (line[1] - '0') * 10 +
-                                          (line[2] - '0'));
+      lastReplyCode_ =
+          static_cast<DWORD>((line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0'));
       replyOpen_ = false;
     }
   } else if (replyOpen_) {
