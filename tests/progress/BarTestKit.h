@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "progress/clProgressBar.h"
@@ -44,7 +45,7 @@ class ImageParent : public TclControlParent {
   }
 
   int paints = 0;
-  std::vector<const char*> events;
+  std::vector<std::string> events;
 
  private:
   TclProgressBar& bar_;

@@ -86,7 +86,7 @@ TEST_F(ProgressBar, SettersRepaintAndReportOnlyARealChange) {
 
 TEST_F(ProgressBar, ChangeReportFollowsTheFinishedPaint) {
   bar.SetStyle(dsFlat);
-  EXPECT_EQ(parent.events, (std::vector<const char*>{"paint", "changed"}));
+  EXPECT_EQ(parent.events, (std::vector<std::string>{"paint", "changed"}));
   ASSERT_NE(bar.Bitmap(), nullptr);
   EXPECT_EQ(parent.Shown(0, 0), kFrame);
 }
@@ -170,7 +170,7 @@ TEST_F(ProgressBar, LoadingReplaysTheStoredValuesAndPaintsOnceAtTheEnd) {
   const rtl::Json stored = rtl::WriteComponent(source);
 
   rtl::ReadComponent(bar, stored);
-  EXPECT_EQ(parent.events, (std::vector<const char*>{"paint", "changed"}));
+  EXPECT_EQ(parent.events, (std::vector<std::string>{"paint", "changed"}));
   EXPECT_EQ(rtl::WriteComponent(bar), stored);
   EXPECT_EQ(bar.Left(), 21);
   EXPECT_EQ(bar.Options(), TclDrawPaintOptions{dpDrawItems});
