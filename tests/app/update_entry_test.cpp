@@ -98,8 +98,8 @@ TEST(CheckEntryTest, KeepsValidEntriesAndDropsTheRest) {
 
 TEST(CheckEntryTest, DropsPathsThatLeaveTheApplicationFolder) {
   const std::string values[] = {
-      "1,",         "1,\"\"",       "1,/etc/passwd", "1,\\x.dat", "1,../x.dat",     "1,a/../../x",
-      "1,a/..",     "1,..",         "1,a\\..\\x",    "1,C:x.dat", "1,c:/windows/x", "1,bin/",
+      "1,",         "1,\"\"",       "1,/etc/passwd", "1,\\x.dat", "1,../x.dat",    "1,a/../../x",
+      "1,a/..",     "1,..",         "1,a\\..\\x",    "1,C:x.dat", "1,c:/system/x", "1,bin/",
       "1,\"/abs\"", "1,\"a/../b\"",
   };
   for (const std::string& value : values) {
