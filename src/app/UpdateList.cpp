@@ -1,0 +1,47 @@
+#include "app/UpdateList.h"
+
+#include "app/ULiveconst.h"
+#include "platform/Files.h"
+
+namespace app {
+
+std::vector<std::string> ReadWorkList(const platform::IniDocument& list, std::string_view section) {
+  std::vector<std::string> values;
+  for (int n = 1; n <= kListMaxEntries; ++n) {
+    std::optional<std::string> value =
+        list.Read(section, std::string(kListKeyPrefix) + std::to_string(n));
+    if (!value || value->empty()) break;
+    values.push_back(std::move(*value));
+  }
+  return values;
+}
+
+std::vector<std::string> ReadWorkList(std::string_view listText, std::string_view section) {
+  return ReadWorkList(platform::IniDocument::Parse(listText), section);
+}
+
+std::vector<std::string> TakeWorkList(const std::string& listFile, std::string_view section) {
+  std::string text;
+  std::vector<std::string> values;
+  if (platform::ReadWholeFile(listFile, text)) values = ReadWorkList(text, section);
+  platform::DeleteFile(listFile);
+  return values;
+}
+
+std::string StagingFolder(const std::string& appFolder) {
+  return appFolder + std::string(kStagingFolderName);
+}
+
+std::string LocalListFile(const std::string& appFolder) {
+  return StagingFolder(appFolder) + "/" + std::string(kLocalListFileName);
+}
+
+std::string StagingPath(const std::string& appFolder, std::string_view path) {
+  return StagingFolder(appFolder) + "/" + std::string(path);
+}
+
+std::string InstallTarget(const std::string& appFolder, std::string_view path) {
+  return appFolder + std::string(path);
+}
+
+}  // namespace app
