@@ -30,8 +30,8 @@ platform::HWND CreateSynchronizerWindow() {
 
 }  // namespace
 
-platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t message, platform::WPARAM wParam,
-                                         platform::LPARAM lParam) {
+platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t message,
+                                         platform::WPARAM wParam, platform::LPARAM lParam) {
   switch (message) {
     case WM_SYNC_RELEASE:
       SynchronizerManager()->ReleaseSyncInfo(reinterpret_cast<TclSyncInfo*>(lParam));
@@ -55,7 +55,9 @@ TclThreadSynchronizer::TclThreadSynchronizer() : creatorThreadId_(platform::Curr
   SynchronizerManager()->RegisterSynchronizer(this);
 }
 
-TclThreadSynchronizer::~TclThreadSynchronizer() { SynchronizerManager()->UnregisterSynchronizer(this); }
+TclThreadSynchronizer::~TclThreadSynchronizer() {
+  SynchronizerManager()->UnregisterSynchronizer(this);
+}
 
 void TclThreadSynchronizer::Synchronize(const TclMethod& method) {
   TclSyncCall call{&method, nullptr};
@@ -110,22 +112,25 @@ TclSyncInfo* TclSynchronizerManager::FindSyncInfoLocked(std::uint32_t threadId) 
 
 TclSyncInfo* TclSynchronizerManager::GetSyncInfoLocked(std::uint32_t threadId) {
   TclSyncInfo* info = FindSyncInfoLocked(threadId);
-  rtl::Assert(info != nullptr, "Cannot find SyncInfo for the specified thread synchronizer", "clDCUtils", 513);
+  rtl::Assert(info != nullptr, "Cannot find SyncInfo for the specified thread synchronizer",
+              "clDCUtils", 513);
   return info;
 }
 
 void TclSynchronizerManager::ReleaseSyncInfo(TclSyncInfo* info) {
   std::lock_guard lock(lock_);
   // A release can outlive its record only when the manager already removed it.
-  if (std::none_of(list_.begin(), list_.end(), [info](const auto& p) { return p.get() == info; })) return;
+  if (std::none_of(list_.begin(), list_.end(), [info](const auto& p) { return p.get() == info; }))
+    return;
   --info->UseCount;
   if (info->UseCount == 0 && info->Window != nullptr) RemoveLocked(info);
 }
 
 void TclSynchronizerManager::RemoveLocked(TclSyncInfo* info) {
   if (info->Window) platform::DestroyWindow(info->Window);
-  list_.erase(std::remove_if(list_.begin(), list_.end(), [info](const auto& p) { return p.get() == info; }),
-              list_.end());
+  list_.erase(
+      std::remove_if(list_.begin(), list_.end(), [info](const auto& p) { return p.get() == info; }),
+      list_.end());
 }
 
 int TclSynchronizerManager::RecordCount() {

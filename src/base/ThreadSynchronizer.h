@@ -100,8 +100,8 @@ class TclSynchronizerManager {
 // The process-wide manager, made on first use and freed at shutdown.
 TclSynchronizerManager* SynchronizerManager();
 
-platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t message, platform::WPARAM wParam,
-                                         platform::LPARAM lParam);
+platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t message,
+                                         platform::WPARAM wParam, platform::LPARAM lParam);
 
 // The name of the synchronisers' window class.
 inline constexpr const char* kSynchronizerWindowClass = "TclThreadSynchronizerWindow";

@@ -41,13 +41,17 @@ class TclCertificateFlags {
 
   constexpr bool Contains(TclCertificateFlag flag) const { return (bits_ & Bit(flag)) != 0; }
   constexpr void Include(TclCertificateFlag flag) { bits_ |= Bit(flag); }
-  constexpr void Exclude(TclCertificateFlag flag) { bits_ &= static_cast<std::uint8_t>(~Bit(flag)); }
+  constexpr void Exclude(TclCertificateFlag flag) {
+    bits_ &= static_cast<std::uint8_t>(~Bit(flag));
+  }
   constexpr bool Empty() const { return bits_ == 0; }
   constexpr std::uint8_t Bits() const { return bits_; }
   constexpr bool operator==(const TclCertificateFlags&) const = default;
 
  private:
-  static constexpr std::uint8_t Bit(TclCertificateFlag flag) { return static_cast<std::uint8_t>(1u << flag); }
+  static constexpr std::uint8_t Bit(TclCertificateFlag flag) {
+    return static_cast<std::uint8_t>(1u << flag);
+  }
   std::uint8_t bits_ = 0;
 };
 

@@ -35,8 +35,9 @@ class TclControlNotifier {
     (void)status;
   }
   // After the control's OnDataItemProceed, with the same arguments.
-  virtual void DataItemProceed(TclInternetItem* item, TclResourceInfo* resourceInfo, TclResourceStateItem* stateItem,
-                               const char* currentData, std::int32_t currentDataSize) {
+  virtual void DataItemProceed(TclInternetItem* item, TclResourceInfo* resourceInfo,
+                               TclResourceStateItem* stateItem, const char* currentData,
+                               std::int32_t currentDataSize) {
     (void)item;
     (void)resourceInfo;
     (void)stateItem;

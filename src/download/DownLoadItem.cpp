@@ -32,27 +32,43 @@ TclDownLoadItem* TclDownLoadList::Add() {
   return item;
 }
 
-TclDownLoadItem::TclDownLoadItem(rtl::Collection* collection) : TclInternetItem(collection) { SetThreadCount(5); }
+TclDownLoadItem::TclDownLoadItem(rtl::Collection* collection) : TclInternetItem(collection) {
+  SetThreadCount(5);
+}
 
-TclDownLoadItem::~TclDownLoadItem() { Release(); }
+TclDownLoadItem::~TclDownLoadItem() {
+  Release();
+}
 
 TclCustomMultiDownLoaderControl* TclDownLoadItem::DownLoader() const {
   auto* list = static_cast<TclDownLoadList*>(GetCollection());
   return list ? list->GetControl() : nullptr;
 }
 
-TclMultiInternetControl* TclDownLoadItem::GetControl() const { return DownLoader(); }
+TclMultiInternetControl* TclDownLoadItem::GetControl() const {
+  return DownLoader();
+}
 
 void TclDownLoadItem::DefineProperties(rtl::Properties& p) {
-  p.Value<int>("ThreadCount", [this] { return ThreadCount(); }, [this](int v) { SetThreadCount(v); }).Default(5);
-  p.Value<bool>("KeepConnection", [this] { return KeepConnection(); }, [this](bool v) { SetKeepConnection(v); })
+  p.Value<int>(
+       "ThreadCount", [this] { return ThreadCount(); }, [this](int v) { SetThreadCount(v); })
+      .Default(5);
+  p.Value<bool>(
+       "KeepConnection", [this] { return KeepConnection(); },
+       [this](bool v) { SetKeepConnection(v); })
       .Default(false);
-  p.Value<std::string>("URL", [this] { return URL(); }, [this](const std::string& v) { SetURL(v); }).Default("");
-  p.Value<std::string>("LocalFile", [this] { return LocalFile(); }, [this](const std::string& v) { SetLocalFile(v); })
+  p.Value<std::string>(
+       "URL", [this] { return URL(); }, [this](const std::string& v) { SetURL(v); })
       .Default("");
-  p.Value<std::string>("UserName", [this] { return UserName(); }, [this](const std::string& v) { SetUserName(v); })
+  p.Value<std::string>(
+       "LocalFile", [this] { return LocalFile(); },
+       [this](const std::string& v) { SetLocalFile(v); })
       .Default("");
-  p.Value<std::string>("Password", [this] { return Password(); }, [this](const std::string& v) { SetPassword(v); })
+  p.Value<std::string>(
+       "UserName", [this] { return UserName(); }, [this](const std::string& v) { SetUserName(v); })
+      .Default("");
+  p.Value<std::string>(
+       "Password", [this] { return Password(); }, [this](const std::string& v) { SetPassword(v); })
       .Default("");
   p.Enum<TclProcessPriority>(
        "Priority", [this] { return Priority(); }, [this](TclProcessPriority v) { SetPriority(v); },
@@ -65,17 +81,19 @@ void TclDownLoadItem::DefineProperties(rtl::Properties& p) {
          static const char* const kNames[] = {"cfIgnoreCommonNameInvalid", "cfIgnoreDateInvalid",
                                               "cfIgnoreUnknownAuthority"};
          for (int i = 0; i < 3; ++i) {
-           if (CertificateFlags().Contains(static_cast<TclCertificateFlag>(i))) flags.push_back(kNames[i]);
+           if (CertificateFlags().Contains(static_cast<TclCertificateFlag>(i)))
+             flags.push_back(kNames[i]);
          }
          return flags;
        },
        [this](const rtl::Json& j) {
-         static const std::vector<std::string> kNames{"cfIgnoreCommonNameInvalid", "cfIgnoreDateInvalid",
-                                                      "cfIgnoreUnknownAuthority"};
+         static const std::vector<std::string> kNames{
+             "cfIgnoreCommonNameInvalid", "cfIgnoreDateInvalid", "cfIgnoreUnknownAuthority"};
          if (!j.is_array()) rtl::Properties::RaiseInvalidValue("CertificateFlags");
          TclCertificateFlags flags;
          for (const auto& name : j) {
-           flags.Include(static_cast<TclCertificateFlag>(rtl::Properties::EnumIndex("CertificateFlags", name, kNames)));
+           flags.Include(static_cast<TclCertificateFlag>(
+               rtl::Properties::EnumIndex("CertificateFlags", name, kNames)));
          }
          SetCertificateFlags(flags);
        })
@@ -84,12 +102,16 @@ void TclDownLoadItem::DefineProperties(rtl::Properties& p) {
        "UseInternetErrorDialog", [this] { return UseInternetErrorDialog(); },
        [this](bool v) { SetUseInternetErrorDialog(v); })
       .Default(true);
-  p.Value<bool>("UseHTTPRequest", [this] { return UseHTTPRequest(); }, [this](bool v) { SetUseHTTPRequest(v); })
+  p.Value<bool>(
+       "UseHTTPRequest", [this] { return UseHTTPRequest(); },
+       [this](bool v) { SetUseHTTPRequest(v); })
       .Default(false);
   p.Reference(
       "HTTPRequest", [this] { return static_cast<rtl::Component*>(HTTPRequest()); },
       [this](rtl::Component* c) { SetHTTPRequest(dynamic_cast<TclHttpRequestBuilder*>(c)); });
-  p.Value<bool>("AllowCompression", [this] { return allowCompression_; }, [this](bool v) { allowCompression_ = v; })
+  p.Value<bool>(
+       "AllowCompression", [this] { return allowCompression_; },
+       [this](bool v) { allowCompression_ = v; })
       .Default(true);
 }
 
@@ -218,7 +240,8 @@ void TclDownLoadItem::DoProcessCompleted(TclCustomThreader* threader) {
 }
 
 void TclDownLoadItem::SetStatus(TclProcessStatus status) {
-  if (infoPhase_ && status != psUnknown && status != psProcess && status != psTerminated) status = psProcess;
+  if (infoPhase_ && status != psUnknown && status != psProcess && status != psTerminated)
+    status = psProcess;
   TclInternetItem::SetStatus(status);
 }
 
@@ -226,7 +249,8 @@ void TclDownLoadItem::DoGetResourceInfo(TclResourceInfo* info) {
   TclInternetItem::DoGetResourceInfo(info);
   if (!info) return;
   if (info->Size() == 0 || !info->AllowsRandomAccess()) ClearResourceState();
-  const std::string name = SafeSuggestedFileName(GetHeaderParamValue(info->ContentDisposition(), "filename="));
+  const std::string name =
+      SafeSuggestedFileName(GetHeaderParamValue(info->ContentDisposition(), "filename="));
   TclCustomMultiDownLoaderControl* control = DownLoader();
   if (LocalFile().empty() && !name.empty() && !control->LocalFolder().empty()) {
     SetLocalFile(platform::IncludeTrailingPathDelimiter(control->LocalFolder()) + name);
@@ -238,11 +262,13 @@ void TclDownLoadItem::CloseDataStream() {
   const TclProcessStatus status = ResourceState().Status();
   if (status == psFailed || status == psTerminated || !CanProcess()) return;
   try {
-    if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() && platform::FileExists(workFile_)) {
+    if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() &&
+        platform::FileExists(workFile_)) {
       TclGZip(DownLoader()->BatchSize()).Uncompress(workFile_, LocalFile());
       platform::DeleteFile(workFile_);
     }
-    if (DownLoader()->CorrectResourceTime() && ResourceInfo() && platform::FileExists(LocalFile())) {
+    if (DownLoader()->CorrectResourceTime() && ResourceInfo() &&
+        platform::FileExists(LocalFile())) {
       platform::SetFileDateTime(LocalFile(), ResourceInfo()->Date());
     }
   } catch (const std::exception& e) {
@@ -261,7 +287,8 @@ void TclDownLoadItem::MakePreviewText() {
     const std::int64_t position = stream->Position();
     text.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, count)));
     stream->SetPosition(0);
-    text.resize(static_cast<std::size_t>(stream->Read(text.data(), static_cast<std::int64_t>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        stream->Read(text.data(), static_cast<std::int64_t>(text.size()))));
     stream->SetPosition(position);
   }
   const char replacement = DownLoader()->DefaultChar();
@@ -273,7 +300,9 @@ void TclDownLoadItem::MakePreviewText() {
   DoDataTextProceed();
 }
 
-void TclDownLoadItem::DoDataTextProceed() { DownLoader()->DoDataTextProceed(this, preview_); }
+void TclDownLoadItem::DoDataTextProceed() {
+  DownLoader()->DoDataTextProceed(this, preview_);
+}
 
 void TclDownLoadItem::ReleaseResources() {
   TclInternetItem::ReleaseResources();

@@ -15,10 +15,14 @@ struct TclErrorEntry {
 
 class TclErrorList {
  public:
-  void Add(const std::string& error, std::int32_t errorCode) { entries_.push_back({error, errorCode}); }
+  void Add(const std::string& error, std::int32_t errorCode) {
+    entries_.push_back({error, errorCode});
+  }
   void Clear() { entries_.clear(); }
   int Count() const { return static_cast<int>(entries_.size()); }
-  const TclErrorEntry& Items(int index) const { return entries_.at(static_cast<std::size_t>(index)); }
+  const TclErrorEntry& Items(int index) const {
+    return entries_.at(static_cast<std::size_t>(index));
+  }
   const std::vector<TclErrorEntry>& Entries() const { return entries_; }
 
  private:

@@ -73,7 +73,9 @@ void TclCustomInternetControl::DoIsBusyChanged() {
   if (onIsBusyChanged_) onIsBusyChanged_(this);
 }
 
-void TclCustomInternetControl::AddNotifier(TclControlNotifier* notifier) { notifiers_.push_back(notifier); }
+void TclCustomInternetControl::AddNotifier(TclControlNotifier* notifier) {
+  notifiers_.push_back(notifier);
+}
 
 void TclCustomInternetControl::RemoveNotifier(TclControlNotifier* notifier) {
   auto it = std::find(notifiers_.begin(), notifiers_.end(), notifier);
@@ -133,7 +135,8 @@ void TclMultiInternetControl::DoResourceStateChanged(TclInternetItem* item) {
   ForEachNotifier([item](TclControlNotifier* n) { n->ResourceStateChanged(item); });
 }
 
-void TclMultiInternetControl::DoGetCertificate(TclInternetItem* item, PCCERT_CONTEXT& certContext, bool& handled) {
+void TclMultiInternetControl::DoGetCertificate(TclInternetItem* item, PCCERT_CONTEXT& certContext,
+                                               bool& handled) {
   if (onGetCertificate_) onGetCertificate_(this, item, certContext, handled);
 }
 
@@ -141,7 +144,8 @@ void TclMultiInternetControl::DoURLParsing(TclInternetItem* item, URL_COMPONENTS
   if (onURLParsing_) onURLParsing_(this, item, urlComponents);
 }
 
-void TclMultiInternetControl::DoGetResourceInfo(TclInternetItem* item, TclResourceInfo* resourceInfo) {
+void TclMultiInternetControl::DoGetResourceInfo(TclInternetItem* item,
+                                                TclResourceInfo* resourceInfo) {
   if (onGetResourceInfo_) onGetResourceInfo_(this, item, resourceInfo);
 }
 
@@ -150,16 +154,20 @@ void TclMultiInternetControl::DoStatusChanged(TclInternetItem* item, TclProcessS
   ForEachNotifier([&](TclControlNotifier* n) { n->StatusChanged(item, status); });
 }
 
-void TclMultiInternetControl::DoDataItemProceed(TclInternetItem* item, TclResourceInfo* resourceInfo,
-                                                TclResourceStateItem* stateItem, const char* currentData,
+void TclMultiInternetControl::DoDataItemProceed(TclInternetItem* item,
+                                                TclResourceInfo* resourceInfo,
+                                                TclResourceStateItem* stateItem,
+                                                const char* currentData,
                                                 std::int32_t currentDataSize) {
-  if (onDataItemProceed_) onDataItemProceed_(this, item, resourceInfo, stateItem, currentData, currentDataSize);
+  if (onDataItemProceed_)
+    onDataItemProceed_(this, item, resourceInfo, stateItem, currentData, currentDataSize);
   ForEachNotifier([&](TclControlNotifier* n) {
     n->DataItemProceed(item, resourceInfo, stateItem, currentData, currentDataSize);
   });
 }
 
-void TclMultiInternetControl::DoError(TclInternetItem* item, const std::string& error, std::int32_t errorCode) {
+void TclMultiInternetControl::DoError(TclInternetItem* item, const std::string& error,
+                                      std::int32_t errorCode) {
   if (onError_) onError_(this, item, error, errorCode);
 }
 

@@ -27,25 +27,26 @@ class TclMultiInternetControl;
 namespace rtl {
 class StringList;
 class Properties;
-}
+}  // namespace rtl
 
 using TclControlNotifyEvent = std::function<void(rtl::Component* sender)>;
 using TclItemEvent = std::function<void(TclMultiInternetControl* sender, TclInternetItem* item)>;
-using TclStatusChangedEvent =
-    std::function<void(TclMultiInternetControl* sender, TclInternetItem* item, TclProcessStatus status)>;
-using TclGetResourceInfoEvent =
-    std::function<void(TclMultiInternetControl* sender, TclInternetItem* item, TclResourceInfo* resourceInfo)>;
-using TclDataItemProceedEvent = std::function<void(TclMultiInternetControl* sender, TclInternetItem* item,
-                                                   TclResourceInfo* resourceInfo, TclResourceStateItem* stateItem,
-                                                   const char* currentData, std::int32_t currentDataSize)>;
+using TclStatusChangedEvent = std::function<void(TclMultiInternetControl* sender,
+                                                 TclInternetItem* item, TclProcessStatus status)>;
+using TclGetResourceInfoEvent = std::function<void(
+    TclMultiInternetControl* sender, TclInternetItem* item, TclResourceInfo* resourceInfo)>;
+using TclDataItemProceedEvent = std::function<void(
+    TclMultiInternetControl* sender, TclInternetItem* item, TclResourceInfo* resourceInfo,
+    TclResourceStateItem* stateItem, const char* currentData, std::int32_t currentDataSize)>;
 using TclErrorEvent = std::function<void(TclMultiInternetControl* sender, TclInternetItem* item,
                                          const std::string& error, std::int32_t errorCode)>;
-using TclURLParsingEvent =
-    std::function<void(TclMultiInternetControl* sender, TclInternetItem* item, URL_COMPONENTSA& urlComponents)>;
-using TclGetCertificateEvent = std::function<void(TclMultiInternetControl* sender, TclInternetItem* item,
-                                                  PCCERT_CONTEXT& certContext, bool& handled)>;
-using TclDataTextProceedEvent =
-    std::function<void(TclMultiInternetControl* sender, TclInternetItem* item, const rtl::StringList& text)>;
+using TclURLParsingEvent = std::function<void(
+    TclMultiInternetControl* sender, TclInternetItem* item, URL_COMPONENTSA& urlComponents)>;
+using TclGetCertificateEvent =
+    std::function<void(TclMultiInternetControl* sender, TclInternetItem* item,
+                       PCCERT_CONTEXT& certContext, bool& handled)>;
+using TclDataTextProceedEvent = std::function<void(
+    TclMultiInternetControl* sender, TclInternetItem* item, const rtl::StringList& text)>;
 
 class TclCustomInternetControl : public rtl::Component {
  public:
@@ -111,6 +112,7 @@ class TclCustomInternetControl : public rtl::Component {
  protected:
   void Notification(rtl::Component* component, rtl::Operation operation) override;
   virtual void ComponentRemoved(rtl::Component* component) = 0;
+
  private:
   int busyCount_ = 0;
   int tryCount_ = 5;
@@ -153,13 +155,19 @@ class TclMultiInternetControl : public TclCustomInternetControl {
   virtual void DoError(TclInternetItem* item, const std::string& error, std::int32_t errorCode);
   virtual void DoProcessCompleted(TclInternetItem* item);
 
-  void SetOnDataItemProceed(TclDataItemProceedEvent handler) { onDataItemProceed_ = std::move(handler); }
+  void SetOnDataItemProceed(TclDataItemProceedEvent handler) {
+    onDataItemProceed_ = std::move(handler);
+  }
   void SetOnError(TclErrorEvent handler) { onError_ = std::move(handler); }
-  void SetOnGetResourceInfo(TclGetResourceInfoEvent handler) { onGetResourceInfo_ = std::move(handler); }
+  void SetOnGetResourceInfo(TclGetResourceInfoEvent handler) {
+    onGetResourceInfo_ = std::move(handler);
+  }
   void SetOnChanged(TclItemEvent handler) { onChanged_ = std::move(handler); }
   void SetOnStatusChanged(TclStatusChangedEvent handler) { onStatusChanged_ = std::move(handler); }
   void SetOnURLParsing(TclURLParsingEvent handler) { onURLParsing_ = std::move(handler); }
-  void SetOnGetCertificate(TclGetCertificateEvent handler) { onGetCertificate_ = std::move(handler); }
+  void SetOnGetCertificate(TclGetCertificateEvent handler) {
+    onGetCertificate_ = std::move(handler);
+  }
   void SetOnProcessCompleted(TclItemEvent handler) { onProcessCompleted_ = std::move(handler); }
 
  protected:

@@ -9,8 +9,8 @@
 #include "inet/InternetErrors.h"
 #include "inet/clConnection.h"
 #include "inet/clWinInet.h"
-#include "rtl/StringList.h"
 #include "rtl/Streams.h"
+#include "rtl/StringList.h"
 #include "url/URLParser.h"
 #include "workers/CustomThreader.h"
 
@@ -18,15 +18,19 @@ namespace {
 
 platform::ThreadPriority ThreadPriorityOf(TclProcessPriority priority) {
   switch (priority) {
-    case ppLower: return platform::ThreadPriority::Lower;
-    case ppHigher: return platform::ThreadPriority::Higher;
-    default: return platform::ThreadPriority::Normal;
+    case ppLower:
+      return platform::ThreadPriority::Lower;
+    case ppHigher:
+      return platform::ThreadPriority::Higher;
+    default:
+      return platform::ThreadPriority::Normal;
   }
 }
 
 // Makes the platform allow at least 10 simultaneous connections per server.
 void RaiseConnectionLimits() {
-  for (DWORD option : {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
+  for (DWORD option :
+       {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
     DWORD limit = 0;
     DWORD length = sizeof limit;
     if (clWinInet::InternetQueryOptionA(nullptr, option, &limit, &length) && limit < 10) {
@@ -53,7 +57,9 @@ TclInternetItem::TclInternetItem(rtl::Collection* collection) : rtl::CollectionI
   });
 }
 
-TclInternetItem::~TclInternetItem() { Release(); }
+TclInternetItem::~TclInternetItem() {
+  Release();
+}
 
 void TclInternetItem::Release() {
   if (released_) return;
@@ -127,7 +133,8 @@ TclCustomThreader* TclInternetItem::CreateThreader(TclResourceStateItem* segment
   if (segment) {
     threader->SetResourcePos(segment->ResourcePos() + segment->BytesProceed());
     if (segment->BytesToProceed() > 0) {
-      threader->SetBytesToProceed(std::max<std::int64_t>(0, segment->BytesToProceed() - segment->BytesProceed()));
+      threader->SetBytesToProceed(
+          std::max<std::int64_t>(0, segment->BytesToProceed() - segment->BytesProceed()));
     }
   }
   return threader;
@@ -165,7 +172,8 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
     }
   }
 
-  threader->SetOnGetResourceInfo([this](TclCustomThreader*, TclResourceInfo* info) { DoGetResourceInfo(info); });
+  threader->SetOnGetResourceInfo(
+      [this](TclCustomThreader*, TclResourceInfo* info) { DoGetResourceInfo(info); });
   threader->SetOnStatusChanged([this](TclCustomThreader* sender, TclProcessStatus status) {
     resourceState_.SetSegmentStatus(HolderSegment(sender), status);
     SetStatus(resourceState_.Status());
@@ -176,8 +184,9 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   });
   threader->SetOnURLParsing(
       [this](TclCustomThreader*, URL_COMPONENTSA& components) { HandleUrlParsing(components); });
-  threader->SetOnDataItemProceed([this](TclCustomThreader* sender, TclResourceInfo* info, std::int64_t position,
-                                        const char* data, std::int32_t size) {
+  threader->SetOnDataItemProceed([this](TclCustomThreader* sender, TclResourceInfo* info,
+                                        std::int64_t position, const char* data,
+                                        std::int32_t size) {
     TclResourceStateItem* segment = HolderSegment(sender);
     resourceState_.SetBytesProceed(segment, segment ? position - segment->ResourcePos() : 0);
     GetControl()->DoDataItemProceed(this, info, segment, data, size);
@@ -190,10 +199,12 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
 
 void TclInternetItem::HandleUrlParsing(URL_COMPONENTSA& components) {
   if (!userName_.empty()) {
-    PutComponent(components.lpszUserName, TclURLParser::kUserNameCapacity, components.dwUserNameLength, userName_);
+    PutComponent(components.lpszUserName, TclURLParser::kUserNameCapacity,
+                 components.dwUserNameLength, userName_);
   }
   if (!password_.empty()) {
-    PutComponent(components.lpszPassword, TclURLParser::kPasswordCapacity, components.dwPasswordLength, password_);
+    PutComponent(components.lpszPassword, TclURLParser::kPasswordCapacity,
+                 components.dwPasswordLength, password_);
   }
   GetControl()->DoURLParsing(this, components);
 }
@@ -211,9 +222,10 @@ TclResourceStateItem* TclInternetItem::HolderSegment(TclCustomThreader* threader
 }
 
 void TclInternetItem::RemoveHolder(TclCustomThreader* threader) {
-  holders_.erase(std::remove_if(holders_.begin(), holders_.end(),
-                                [threader](const TclThreaderHolder& h) { return h.Threader == threader; }),
-                 holders_.end());
+  holders_.erase(
+      std::remove_if(holders_.begin(), holders_.end(),
+                     [threader](const TclThreaderHolder& h) { return h.Threader == threader; }),
+      holders_.end());
 }
 
 void TclInternetItem::ThreaderTerminated(TclCustomThreader* threader) {
@@ -222,8 +234,9 @@ void TclInternetItem::ThreaderTerminated(TclCustomThreader* threader) {
       TclResourceStateItem* segment = resourceState_.Items(i);
       if (segment == HolderSegment(threader) || segment->Status() != psFailed) continue;
       // A segment some other worker has already taken over is left to it.
-      bool taken = std::any_of(holders_.begin(), holders_.end(),
-                               [segment](const TclThreaderHolder& h) { return h.StateItem == segment; });
+      bool taken =
+          std::any_of(holders_.begin(), holders_.end(),
+                      [segment](const TclThreaderHolder& h) { return h.StateItem == segment; });
       if (taken) continue;
       TclCustomThreader* successor = CreateThreader(segment, false);
       successor->SetResourceInfo(resourceInfo_.get());
@@ -261,7 +274,9 @@ void TclInternetItem::DoGetResourceInfo(TclResourceInfo* info) {
   GetControl()->DoGetResourceInfo(this, resourceInfo_.get());
 }
 
-void TclInternetItem::CloseDataStream() { ownStream_.reset(); }
+void TclInternetItem::CloseDataStream() {
+  ownStream_.reset();
+}
 
 void TclInternetItem::ClearResourceState() {
   for (TclThreaderHolder& holder : holders_) holder.StateItem = nullptr;
@@ -340,7 +355,8 @@ void TclInternetItem::SetHTTPRequest(TclHttpRequestBuilder* value) {
 }
 
 void TclInternetItem::DropHTTPRequest(rtl::Component* component) {
-  if (httpRequest_ != nullptr && static_cast<rtl::Component*>(httpRequest_) == component) httpRequest_ = nullptr;
+  if (httpRequest_ != nullptr && static_cast<rtl::Component*>(httpRequest_) == component)
+    httpRequest_ = nullptr;
 }
 
 void TclInternetItem::Assign(const rtl::Persistent& source) {

@@ -3,7 +3,9 @@
 TclCustomMultiDownLoaderControl::TclCustomMultiDownLoaderControl(rtl::Component* owner)
     : TclMultiInternetControl(owner), downLoadList_(std::make_unique<TclDownLoadList>(this)) {}
 
-TclCustomMultiDownLoaderControl::~TclCustomMultiDownLoaderControl() { downLoadList_.reset(); }
+TclCustomMultiDownLoaderControl::~TclCustomMultiDownLoaderControl() {
+  downLoadList_.reset();
+}
 
 void TclCustomMultiDownLoaderControl::SetDownLoadList(const TclDownLoadList& list) {
   downLoadList_->Assign(list);
@@ -32,8 +34,11 @@ TclInternetItem* TclCustomMultiDownLoaderControl::GetItem(int index) {
   return downLoadList_->Items(index);
 }
 
-int TclCustomMultiDownLoaderControl::GetItemCount() { return downLoadList_ ? downLoadList_->Count() : 0; }
+int TclCustomMultiDownLoaderControl::GetItemCount() {
+  return downLoadList_ ? downLoadList_->Count() : 0;
+}
 
-void TclCustomMultiDownLoaderControl::DoDataTextProceed(TclInternetItem* item, const rtl::StringList& text) {
+void TclCustomMultiDownLoaderControl::DoDataTextProceed(TclInternetItem* item,
+                                                        const rtl::StringList& text) {
   if (onDataTextProceed_) onDataTextProceed_(this, item, text);
 }

@@ -31,7 +31,9 @@ class TclCustomMultiDownLoaderControl : public TclMultiInternetControl {
   TclInternetItem* GetItem(int index) override;
   int GetItemCount() override;
 
-  void SetOnDataTextProceed(TclDataTextProceedEvent handler) { onDataTextProceed_ = std::move(handler); }
+  void SetOnDataTextProceed(TclDataTextProceedEvent handler) {
+    onDataTextProceed_ = std::move(handler);
+  }
   virtual void DoDataTextProceed(TclInternetItem* item, const rtl::StringList& text);
 
  private:

@@ -72,7 +72,8 @@ std::int64_t TclResourceState::BytesProceed() const {
 }
 
 TclProcessStatus TclResourceState::Status() const {
-  static constexpr TclProcessStatus kPriority[] = {psProcess, psTerminated, psFailed, psErrors, psSuccess};
+  static constexpr TclProcessStatus kPriority[] = {psProcess, psTerminated, psFailed, psErrors,
+                                                   psSuccess};
   TclProcessStatus derived = psUnknown;
   for (TclProcessStatus candidate : kPriority) {
     for (int i = 0; i < Count() && derived == psUnknown; ++i) {
@@ -111,7 +112,8 @@ void TclResourceState::Init(int segmentCount, std::int64_t resourceSize) {
     TclResourceStateItem* segment = Add();
     if (resourceSize_ > 0) {
       segment->SetResourcePos(share * i);
-      segment->SetBytesToProceed(i < segmentCount - 1 ? share : resourceSize_ - share * (segmentCount - 1));
+      segment->SetBytesToProceed(i < segmentCount - 1 ? share
+                                                      : resourceSize_ - share * (segmentCount - 1));
     }
     EndUpdate();
   }
@@ -156,7 +158,8 @@ void TclResourceState::Assign(const rtl::Persistent& source) {
   for (int i = 0; i < collection->Count(); ++i) {
     const rtl::CollectionItem* item = collection->GetItem(i);
     if (!dynamic_cast<const TclResourceStateItem*>(item)) {
-      throw rtl::EConvertError(rtl::Format("Cannot assign a %s to a %s", item->ClassName().c_str(), "TclResourceStateItem"));
+      throw rtl::EConvertError(rtl::Format("Cannot assign a %s to a %s", item->ClassName().c_str(),
+                                           "TclResourceStateItem"));
     }
   }
   Reset();

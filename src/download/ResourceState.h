@@ -14,12 +14,12 @@
 #include "base/clTypes.h"
 #include "rtl/Collection.h"
 
-
 // One segment. Its setters only store: the owning state's operations
 // (SetSegmentStatus, SetBytesProceed, Init) are what announce a change.
 class TclResourceStateItem : public rtl::CollectionItem {
  public:
-  explicit TclResourceStateItem(rtl::Collection* collection = nullptr) : rtl::CollectionItem(collection) {}
+  explicit TclResourceStateItem(rtl::Collection* collection = nullptr)
+      : rtl::CollectionItem(collection) {}
   std::string ClassName() const override { return "TclResourceStateItem"; }
 
   // Copies all four fields from another segment; anything else is refused.

@@ -8,7 +8,8 @@
 
 class TclMultiDownLoader : public TclCustomMultiDownLoaderControl {
  public:
-  explicit TclMultiDownLoader(rtl::Component* owner = nullptr) : TclCustomMultiDownLoaderControl(owner) {}
+  explicit TclMultiDownLoader(rtl::Component* owner = nullptr)
+      : TclCustomMultiDownLoaderControl(owner) {}
   std::string ClassName() const override { return "TclMultiDownLoader"; }
   void DefineProperties(rtl::Properties& properties) override;
 };

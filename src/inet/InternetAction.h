@@ -57,6 +57,16 @@ class TclInternetAction {
   std::int32_t ErrorCode() const { return errorCode_; }
   const std::string& ErrorText() const { return errorText_; }
 
+  // Whether a user of a shared connection holds the action: it made it, or it
+  // took it with TakeAction and has not let it go. A held action is never
+  // handed to another user, so two users never fire or free one action.
+  bool TryHold() {
+    bool expected = false;
+    return held_.compare_exchange_strong(expected, true);
+  }
+  void LetGo() { held_.store(false); }
+  bool Held() const { return held_.load(); }
+
  protected:
   // Lists the action in its connection and raises OnActionAdded. Each concrete
   // constructor calls it last, so that handlers see a fully built action.
@@ -75,6 +85,7 @@ class TclInternetAction {
   HINTERNET parentHandle_;  // guarded by lock_
   std::atomic<bool> parentClosed_{false};
   bool registered_ = false;
+  std::atomic<bool> held_{false};
   std::int32_t errorCode_ = 0;
   std::string errorText_;
 };

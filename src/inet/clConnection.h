@@ -79,6 +79,21 @@ class TclInternetConnection : public rtl::Component {
       return dynamic_cast<T*>(action) != nullptr && !action->Stale();
     }));
   }
+  // As FindAction, but only an action nobody holds, which the caller then
+  // holds (TclInternetAction::TryHold) until it frees it or lets it go: how
+  // users of one connection keep their actions to themselves.
+  template <class T>
+  T* TakeAction() {
+    return TakeAction<T>([](T*) { return true; });
+  }
+  // Only an action for which Accept holds.
+  template <class T, class Accept>
+  T* TakeAction(Accept accept) {
+    return dynamic_cast<T*>(FindFirst([&accept](TclInternetAction* action) {
+      auto* typed = dynamic_cast<T*>(action);
+      return typed != nullptr && !action->Stale() && accept(typed) && action->TryHold();
+    }));
+  }
   // The first listed resource action whose Handle is Handle.
   TclInternetAction* FindActionByHandle(HINTERNET handle);
 

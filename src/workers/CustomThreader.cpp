@@ -36,7 +36,9 @@ class ReleaseGuard {
   TclInternetAction* action_ = nullptr;
 };
 
-bool IsBlankOrBreak(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlankOrBreak(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string TrimBlanks(const std::string& text) {
   auto first = std::find_if_not(text.begin(), text.end(), IsBlankOrBreak);
@@ -66,7 +68,9 @@ TclCustomThreader::~TclCustomThreader() {
   ownInfo_.reset();
 }
 
-void TclCustomThreader::Start() { platform::Thread::Start(); }
+void TclCustomThreader::Start() {
+  platform::Thread::Start();
+}
 
 void TclCustomThreader::Stop() {
   Terminate();
@@ -107,7 +111,9 @@ TclResourceInfo* TclCustomThreader::EnsureResourceInfo() {
   return info;
 }
 
-void TclCustomThreader::Synchronize(const std::function<void()>& method) { synchronizer_->Synchronize(method); }
+void TclCustomThreader::Synchronize(const std::function<void()>& method) {
+  synchronizer_->Synchronize(method);
+}
 
 void TclCustomThreader::SetStatus(TclProcessStatus status) {
   if (status == status_) return;
@@ -117,7 +123,8 @@ void TclCustomThreader::SetStatus(TclProcessStatus status) {
   });
 }
 
-void TclCustomThreader::SetError(const std::string& text, const std::string& what, std::int32_t code) {
+void TclCustomThreader::SetError(const std::string& text, const std::string& what,
+                                 std::int32_t code) {
   if (Terminated()) return;
   errorText_ = text;
   errorCode_ = code;
@@ -152,7 +159,8 @@ void TclCustomThreader::Execute() {
         break;
       } catch (const EclInternetError&) {
         if (--tries < 1) throw;
-        platform::WaitForSingleObject(retryEvent_, static_cast<DWORD>(std::max(0, GetTimeOut(reconnectAfter_))));
+        platform::WaitForSingleObject(retryEvent_,
+                                      static_cast<DWORD>(std::max(0, GetTimeOut(reconnectAfter_))));
       }
     }
     if (Terminated()) {
@@ -179,7 +187,11 @@ void TclCustomThreader::ParseURL() {
 }
 
 void TclCustomThreader::ReleaseAction(TclInternetAction* action) {
-  if (!keepConnection_) delete action;
+  if (keepConnection_) {
+    action->LetGo();
+  } else {
+    delete action;
+  }
 }
 
 void TclCustomThreader::Process() {
@@ -187,11 +199,15 @@ void TclCustomThreader::Process() {
   auto release = [this](TclInternetAction* a) { ReleaseAction(a); };
 
   ReleaseGuard rootGuard(release);
-  auto* root = connection->FindAction<TclInternetOpenAction>();
+  // Taken, not just found: on a connection shared with other items an action
+  // in another worker's hands is not this worker's to fire or free.
+  auto* root = connection->TakeAction<TclInternetOpenAction>();
   if (!root) {
-    root = new TclInternetOpenAction(connection, internetAgent_,
-                                     proxy_.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
-                                     proxy_, proxyBypass_, 0);
+    root = new TclInternetOpenAction(
+        connection, internetAgent_,
+        proxy_.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY, proxy_,
+        proxyBypass_, 0);
+    root->TryHold();
     rootGuard.Set(root);
     root->Fire(-1);
   } else {
@@ -200,13 +216,18 @@ void TclCustomThreader::Process() {
   if (Terminated()) return;
 
   ReleaseGuard connectGuard(release);
-  auto* connect = connection->FindAction<TclConnectAction>();
+  // A kept connection to another server (a connection shared by items of
+  // several servers) is never this worker's.
+  auto* connect = connection->TakeAction<TclConnectAction>([this](TclConnectAction* kept) {
+    return kept->ServerName() == parser_.Host() && kept->Port() == parser_.Port();
+  });
   if (!connect) {
     const TclUrlKind kind = parser_.UrlKind();
     const DWORD service = kind == ukFtp ? INTERNET_SERVICE_FTP : INTERNET_SERVICE_HTTP;
     const DWORD flags = kind == ukFtp && passiveFTPMode_ ? INTERNET_FLAG_PASSIVE : 0;
-    connect = new TclConnectAction(connection, root->Handle(), parser_.Host(), parser_.Port(), parser_.UserName(),
-                                   parser_.Password(), service, flags);
+    connect = new TclConnectAction(connection, root->Handle(), parser_.Host(), parser_.Port(),
+                                   parser_.UserName(), parser_.Password(), service, flags);
+    connect->TryHold();
     connectGuard.Set(connect);
     connect->Fire(GetTimeOut(timeOut_));
   } else {
@@ -216,15 +237,24 @@ void TclCustomThreader::Process() {
 
   switch (parser_.UrlKind()) {
     case ukHttp:
-    case ukHttps: ProcessHttp(connect); break;
-    case ukFtp: ProcessFtp(connect); break;
-    default: break;
+    case ukHttps:
+      ProcessHttp(connect);
+      break;
+    case ukFtp:
+      ProcessFtp(connect);
+      break;
+    default:
+      break;
   }
 }
 
-void TclCustomThreader::ProcessHttp(TclConnectAction* connectAction) { GetResourceInfo(connectAction); }
+void TclCustomThreader::ProcessHttp(TclConnectAction* connectAction) {
+  GetResourceInfo(connectAction);
+}
 
-void TclCustomThreader::ProcessFtp(TclConnectAction* connectAction) { GetResourceInfo(connectAction); }
+void TclCustomThreader::ProcessFtp(TclConnectAction* connectAction) {
+  GetResourceInfo(connectAction);
+}
 
 void TclCustomThreader::GetResourceInfo(TclConnectAction* connectAction) {
   if (Terminated()) return;
@@ -236,9 +266,14 @@ void TclCustomThreader::GetResourceInfo(TclConnectAction* connectAction) {
   }
   switch (parser_.UrlKind()) {
     case ukHttp:
-    case ukHttps: GetHttpResourceInfo(connectAction); break;
-    case ukFtp: GetFtpResourceInfo(connectAction); break;
-    default: break;
+    case ukHttps:
+      GetHttpResourceInfo(connectAction);
+      break;
+    case ukFtp:
+      GetFtpResourceInfo(connectAction);
+      break;
+    default:
+      break;
   }
   if (!Terminated() && !ownerSupplied) {
     Synchronize([this] {
@@ -252,8 +287,9 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   const std::string object = parser_.UrlPath() + parser_.ExtraInfo();
   ReleaseGuard requestGuard([](TclInternetAction* a) { delete a; });
 
-  auto* head = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(), connectAction->Handle(),
-                                            "HEAD", object, "", "", nullptr, GetRequestFlags(false));
+  auto* head = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
+                                            connectAction->Handle(), "HEAD", object, "", "",
+                                            nullptr, GetRequestFlags(false));
   requestGuard.Set(head);
   head->Fire(GetTimeOut(timeOut_));
   AddCompressionHeader(head);
@@ -287,8 +323,9 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   if (Terminated()) return;
 
   requestGuard.FreeNow();
-  auto* get = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
-                                           object, "", "", nullptr, GetRequestFlags(true));
+  auto* get = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
+                                           connectAction->Handle(), "GET", object, "", "", nullptr,
+                                           GetRequestFlags(true));
   requestGuard.Set(get);
   get->Fire(GetTimeOut(timeOut_));
   AddCompressionHeader(get);
@@ -299,7 +336,8 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   }
   if (Terminated()) return;
   if (QueryText(get->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     EnsureResourceInfo()->SetCompressed(text.find("gzip") != std::string::npos);
   }
   std::int64_t end = 0;
@@ -315,8 +353,9 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
 
 void TclCustomThreader::GetFtpResourceInfo(TclConnectAction* connectAction) {
   if (OwnerSuppliedInfo()) return;
-  auto* find = new TclFtpFindFirstFileAction(Connection(), connectAction->ParentHandle(), connectAction->Handle(),
-                                             parser_.UrlPath(), INTERNET_FLAG_RELOAD);
+  auto* find = new TclFtpFindFirstFileAction(Connection(), connectAction->ParentHandle(),
+                                             connectAction->Handle(), parser_.UrlPath(),
+                                             INTERNET_FLAG_RELOAD);
   ReleaseGuard findGuard([](TclInternetAction* a) { delete a; });
   findGuard.Set(find);
   find->Fire(GetTimeOut(timeOut_));
@@ -326,7 +365,8 @@ void TclCustomThreader::GetFtpResourceInfo(TclConnectAction* connectAction) {
   info->SetSize(static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
                                           data.nFileSizeLow));
   const platform::FileTime written =
-      (static_cast<platform::FileTime>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+      (static_cast<platform::FileTime>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
   if (written != 0) info->SetDate(platform::FileTimeToLocalDateTime(written));
 }
 
@@ -340,7 +380,8 @@ DWORD TclCustomThreader::GetRequestFlags(bool forInformation) const {
 void TclCustomThreader::AddCompressionHeader(TclHttpOpenRequestAction* request) {
   if (!allowCompression_) return;
   static const char kLine[] = "Accept-Encoding: gzip, deflate";
-  clWinInet::HttpAddRequestHeadersA(request->Handle(), kLine, sizeof kLine - 1, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  clWinInet::HttpAddRequestHeadersA(request->Handle(), kLine, sizeof kLine - 1,
+                                    HTTP_ADDREQ_FLAG_ADD_IF_NEW);
 }
 
 void TclCustomThreader::AddRequestHeaders(TclHttpOpenRequestAction* request) {
@@ -352,12 +393,30 @@ void TclCustomThreader::AddRequestHeaders(TclHttpOpenRequestAction* request) {
   }
   text = TrimBlanks(text);
   if (text.empty()) return;
-  clWinInet::HttpAddRequestHeadersA(request->Handle(), text.c_str(), static_cast<DWORD>(text.size()),
-                                    HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  clWinInet::HttpAddRequestHeadersA(request->Handle(), text.c_str(),
+                                    static_cast<DWORD>(text.size()), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+}
+
+void TclCustomThreader::ApplyProxyCredentials(TclHttpOpenRequestAction* request) {
+  // Given to every request, the information requests included: they pass the
+  // same proxy, which would refuse them without (the connection layer answers
+  // the proxy's challenge, Basic or Digest, with them).
+  if (!proxyUser_.empty()) {
+    clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_PROXY_USERNAME,
+                                  const_cast<char*>(proxyUser_.c_str()),
+                                  static_cast<DWORD>(proxyUser_.size()));
+  }
+  if (!proxyPassword_.empty()) {
+    clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_PROXY_PASSWORD,
+                                  const_cast<char*>(proxyPassword_.c_str()),
+                                  static_cast<DWORD>(proxyPassword_.size()));
+  }
 }
 
 void TclCustomThreader::SendRequest(TclHttpOpenRequestAction* request) {
-  TclHttpSendRequestAction send(Connection(), request->ParentHandle(), request->Handle(), "", nullptr, 0);
+  ApplyProxyCredentials(request);
+  TclHttpSendRequestAction send(Connection(), request->ParentHandle(), request->Handle(), "",
+                                nullptr, 0);
   std::int32_t lastCode = 0;
   for (;;) {
     try {
@@ -380,9 +439,14 @@ bool TclCustomThreader::HandleSendError(TclHttpOpenRequestAction* request, DWORD
   switch (code) {
     case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
-    case ERROR_INTERNET_INVALID_CA: ApplyCertificateFlags(request); return true;
-    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED: ApplyClientCertificate(request); return true;
-    default: return false;
+    case ERROR_INTERNET_INVALID_CA:
+      ApplyCertificateFlags(request);
+      return true;
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+      ApplyClientCertificate(request);
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -390,13 +454,18 @@ void TclCustomThreader::ApplyCertificateFlags(TclHttpOpenRequestAction* request)
   if (parser_.UrlKind() != ukHttps) return;
   DWORD flags = 0;
   DWORD length = sizeof flags;
-  if (!clWinInet::InternetQueryOptionA(request->Handle(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &length)) {
+  if (!clWinInet::InternetQueryOptionA(request->Handle(), INTERNET_OPTION_SECURITY_FLAGS, &flags,
+                                       &length)) {
     throw EclInternetError::FromLastError();
   }
-  if (certificateFlags_.Contains(cfIgnoreCommonNameInvalid)) flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-  if (certificateFlags_.Contains(cfIgnoreDateInvalid)) flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-  if (certificateFlags_.Contains(cfIgnoreUnknownAuthority)) flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  if (!clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags)) {
+  if (certificateFlags_.Contains(cfIgnoreCommonNameInvalid))
+    flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+  if (certificateFlags_.Contains(cfIgnoreDateInvalid))
+    flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+  if (certificateFlags_.Contains(cfIgnoreUnknownAuthority))
+    flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  if (!clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_SECURITY_FLAGS, &flags,
+                                     sizeof flags)) {
     throw EclInternetError::FromLastError();
   }
 }
@@ -410,7 +479,8 @@ void TclCustomThreader::ApplyClientCertificate(TclHttpOpenRequestAction* request
   if (!certHandled_) return;
   void* context = const_cast<CERT_CONTEXT*>(certContext_);
   const DWORD length = certContext_ ? static_cast<DWORD>(sizeof(CERT_CONTEXT)) : 0;
-  if (!clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_CLIENT_CERT_CONTEXT, context, length)) {
+  if (!clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_CLIENT_CERT_CONTEXT,
+                                     context, length)) {
     throw EclInternetError::FromLastError();
   }
 }
@@ -429,22 +499,15 @@ void TclCustomThreader::CheckStatusCode(TclHttpOpenRequestAction* request) {
     EnsureResourceInfo()->SetStatusCode(lastStatusCode_);
   }
   if (lastStatusCode_ >= 400) {
-    throw EclInternetError(FormatInternetMessage(InternetMessages().HttpResourceAccessError, lastStatusCode_),
-                           lastStatusCode_);
+    throw EclInternetError(
+        FormatInternetMessage(InternetMessages().HttpResourceAccessError, lastStatusCode_),
+        lastStatusCode_);
   }
 }
 
 bool TclCustomThreader::CheckProxyAuthentication(TclHttpOpenRequestAction* request) {
   if (authenticationType_ != atDigest || lastStatusCode_ != 407) return true;
-  if (!proxyUser_.empty()) {
-    clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_PROXY_USERNAME,
-                                  const_cast<char*>(proxyUser_.c_str()), static_cast<DWORD>(proxyUser_.size()));
-  }
-  if (!proxyPassword_.empty()) {
-    clWinInet::InternetSetOptionA(request->Handle(), INTERNET_OPTION_PROXY_PASSWORD,
-                                  const_cast<char*>(proxyPassword_.c_str()),
-                                  static_cast<DWORD>(proxyPassword_.size()));
-  }
+  ApplyProxyCredentials(request);
   return false;
 }
 

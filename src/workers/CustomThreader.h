@@ -47,15 +47,19 @@ class TclCustomThreader;
 // The agent text workers and controls send unless told otherwise.
 inline constexpr const char* kDefaultInternetAgent = "Mozilla/4.0 (compatible; MultiDownLoader)";
 
-using TclThreaderStatusEvent = std::function<void(TclCustomThreader* sender, TclProcessStatus status)>;
-using TclThreaderErrorEvent =
-    std::function<void(TclCustomThreader* sender, const std::string& error, std::int32_t errorCode)>;
-using TclThreaderResourceInfoEvent = std::function<void(TclCustomThreader* sender, TclResourceInfo* info)>;
-using TclThreaderUrlParsingEvent = std::function<void(TclCustomThreader* sender, URL_COMPONENTSA& components)>;
+using TclThreaderStatusEvent =
+    std::function<void(TclCustomThreader* sender, TclProcessStatus status)>;
+using TclThreaderErrorEvent = std::function<void(TclCustomThreader* sender,
+                                                 const std::string& error, std::int32_t errorCode)>;
+using TclThreaderResourceInfoEvent =
+    std::function<void(TclCustomThreader* sender, TclResourceInfo* info)>;
+using TclThreaderUrlParsingEvent =
+    std::function<void(TclCustomThreader* sender, URL_COMPONENTSA& components)>;
 using TclThreaderCertificateEvent =
     std::function<void(TclCustomThreader* sender, PCCERT_CONTEXT& certContext, bool& handled)>;
-using TclThreaderDataEvent = std::function<void(TclCustomThreader* sender, TclResourceInfo* info,
-                                                std::int64_t currentPos, const char* data, std::int32_t size)>;
+using TclThreaderDataEvent =
+    std::function<void(TclCustomThreader* sender, TclResourceInfo* info, std::int64_t currentPos,
+                       const char* data, std::int32_t size)>;
 using TclThreaderNotifyEvent = std::function<void(TclCustomThreader* sender)>;
 
 class TclCustomThreader : public platform::Thread {
@@ -136,10 +140,16 @@ class TclCustomThreader : public platform::Thread {
   // Hooks, run on the creating thread while the worker waits.
   void SetOnStatusChanged(TclThreaderStatusEvent handler) { onStatusChanged_ = std::move(handler); }
   void SetOnError(TclThreaderErrorEvent handler) { onError_ = std::move(handler); }
-  void SetOnGetResourceInfo(TclThreaderResourceInfoEvent handler) { onGetResourceInfo_ = std::move(handler); }
+  void SetOnGetResourceInfo(TclThreaderResourceInfoEvent handler) {
+    onGetResourceInfo_ = std::move(handler);
+  }
   void SetOnURLParsing(TclThreaderUrlParsingEvent handler) { onURLParsing_ = std::move(handler); }
-  void SetOnGetCertificate(TclThreaderCertificateEvent handler) { onGetCertificate_ = std::move(handler); }
-  void SetOnDataItemProceed(TclThreaderDataEvent handler) { onDataItemProceed_ = std::move(handler); }
+  void SetOnGetCertificate(TclThreaderCertificateEvent handler) {
+    onGetCertificate_ = std::move(handler);
+  }
+  void SetOnDataItemProceed(TclThreaderDataEvent handler) {
+    onDataItemProceed_ = std::move(handler);
+  }
   void SetOnTerminate(TclThreaderNotifyEvent handler) { onTerminate_ = std::move(handler); }
 
   std::uint32_t CreatorThreadId() const { return synchronizer_->CreatorThreadId(); }
@@ -179,6 +189,7 @@ class TclCustomThreader : public platform::Thread {
  private:
   void ParseURL();
   bool HandleSendError(TclHttpOpenRequestAction* request, DWORD code);
+  void ApplyProxyCredentials(TclHttpOpenRequestAction* request);
   void ApplyCertificateFlags(TclHttpOpenRequestAction* request);
   void ApplyClientCertificate(TclHttpOpenRequestAction* request);
 
@@ -215,7 +226,7 @@ class TclCustomThreader : public platform::Thread {
   // The connection pointer is set by the owner (SetConnection, Stop) and by
   // the worker (first need); the lock keeps the two from making two.
   std::mutex connectionLock_;
-  TclInternetConnection* sharedConnection_ = nullptr;   // guarded by connectionLock_
+  TclInternetConnection* sharedConnection_ = nullptr;     // guarded by connectionLock_
   std::unique_ptr<TclInternetConnection> ownConnection_;  // guarded by connectionLock_
   TclResourceInfo* ownerInfo_ = nullptr;
   std::unique_ptr<TclResourceInfo> ownInfo_;

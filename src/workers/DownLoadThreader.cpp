@@ -8,6 +8,7 @@
 #include "inet/InternetErrors.h"
 #include "inet/clConnection.h"
 #include "inet/clWinInet.h"
+#include "platform/LastError.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
 
@@ -31,7 +32,8 @@ class OptionalLock {
 
 }  // namespace
 
-TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly, rtl::Stream* dataStream)
+TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly,
+                                         rtl::Stream* dataStream)
     : TclCustomThreader(url, dataStream), infoOnly_(infoOnly) {}
 
 void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
@@ -39,11 +41,12 @@ void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   if (NoDataWanted()) return;
 
   TclInternetConnection* connection = Connection();
-  auto* request = connection->FindAction<TclHttpOpenRequestAction>();
+  auto* request = connection->TakeAction<TclHttpOpenRequestAction>();
   if (!request) {
-    request = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
-                                           URLParser().UrlPath() + URLParser().ExtraInfo(), "", "", nullptr,
-                                           GetRequestFlags(false));
+    request = new TclHttpOpenRequestAction(
+        connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
+        URLParser().UrlPath() + URLParser().ExtraInfo(), "", "", nullptr, GetRequestFlags(false));
+    request->TryHold();
     try {
       request->Fire(GetTimeOut(TimeOut()));
     } catch (...) {
@@ -86,11 +89,13 @@ void TclDownLoadThreader::AddRangeHeader(TclHttpOpenRequestAction* request) {
   if (BytesToProceed() < 0) return;
   // The end number is one past the last byte wanted; the read loop stops
   // after the bytes it needs and never reads the extra one.
-  const std::string line = rtl::Format("Range: bytes=%lld-%lld", static_cast<long long>(ResourcePos()),
-                                       static_cast<long long>(ResourcePos() + BytesToProceed()));
+  const std::string line =
+      rtl::Format("Range: bytes=%lld-%lld", static_cast<long long>(ResourcePos()),
+                  static_cast<long long>(ResourcePos() + BytesToProceed()));
   // Replaces the line of an earlier send: a kept or retried request must ask
   // for the range of this send.
-  clWinInet::HttpAddRequestHeadersA(request->Handle(), line.c_str(), static_cast<DWORD>(line.size()),
+  clWinInet::HttpAddRequestHeadersA(request->Handle(), line.c_str(),
+                                    static_cast<DWORD>(line.size()),
                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
 }
 
@@ -99,10 +104,12 @@ void TclDownLoadThreader::ProcessFtp(TclConnectAction* connectAction) {
   if (NoDataWanted()) return;
 
   TclInternetConnection* connection = Connection();
-  auto* file = connection->FindAction<TclFtpOpenFileAction>();
+  auto* file = connection->TakeAction<TclFtpOpenFileAction>();
   if (!file) {
-    file = new TclFtpOpenFileAction(connection, connectAction->ParentHandle(), connectAction->Handle(),
-                                    URLParser().UrlPath(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY);
+    file =
+        new TclFtpOpenFileAction(connection, connectAction->ParentHandle(), connectAction->Handle(),
+                                 URLParser().UrlPath(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY);
+    file->TryHold();
     try {
       file->Fire(GetTimeOut(TimeOut()));
     } catch (...) {
@@ -140,7 +147,8 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
   for (;;) {
     std::fill(readBuffer_.begin(), readBuffer_.end(), 0);
     std::int64_t want = batch;
-    if (bounded && BytesToProceed() - bytesProceed_ < batch) want = BytesToProceed() - bytesProceed_;
+    if (bounded && BytesToProceed() - bytesProceed_ < batch)
+      want = BytesToProceed() - bytesProceed_;
     read.SetBytesToRead(static_cast<DWORD>(std::max<std::int64_t>(want, 0)));
     read.Fire(GetTimeOut(TimeOut()));
     lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
@@ -151,8 +159,11 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
     if (stream) {
       OptionalLock lock(DataLock());
       if (bounded) stream->SetPosition(ResourcePos());
-      // A short write (a full disk) must fail the attempt, not pass as data.
-      stream->WriteBuffer(readBuffer_.data(), lastReadCount_);
+      // A short write (a full disk) fails the run, never passes as data.
+      if (stream->Write(readBuffer_.data(), lastReadCount_) != lastReadCount_) {
+        throw rtl::Exception("Write data failed: " +
+                             platform::SysErrorMessage(platform::GetLastError()));
+      }
     }
     bytesProceed_ += lastReadCount_;
     SetResourcePos(ResourcePos() + lastReadCount_);

@@ -7,13 +7,16 @@ namespace http_queries {
 
 bool QueryNumber(HINTERNET request, DWORD level, DWORD& value) {
   DWORD length = sizeof value;
-  return clWinInet::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &length, nullptr) != FALSE;
+  return clWinInet::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &length,
+                                   nullptr) != FALSE;
 }
 
 bool QueryNumber64(HINTERNET request, DWORD level, std::int64_t& value) {
   std::uint64_t number = 0;
   DWORD length = sizeof number;
-  if (!clWinInet::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_NUMBER64, &number, &length, nullptr)) return false;
+  if (!clWinInet::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_NUMBER64, &number, &length,
+                                 nullptr))
+    return false;
   value = static_cast<std::int64_t>(number);
   return true;
 }
@@ -29,9 +32,11 @@ bool QueryText(HINTERNET request, DWORD level, std::string& value) {
 bool QueryLocalTime(HINTERNET request, DWORD level, rtl::DateTime& value) {
   SYSTEMTIME st{};
   DWORD length = sizeof st;
-  if (!clWinInet::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_SYSTEMTIME, &st, &length, nullptr)) return false;
-  rtl::SystemTime utc{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                      st.wMilliseconds};
+  if (!clWinInet::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_SYSTEMTIME, &st, &length,
+                                 nullptr))
+    return false;
+  rtl::SystemTime utc{st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
+                      st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
   try {
     value = rtl::UTCToLocal(rtl::SystemTimeToDateTime(utc));
   } catch (const rtl::Exception&) {
@@ -45,7 +50,8 @@ bool SeekToEnd(HINTERNET request, std::int64_t& length) {
   platform::SetLastError(0);
   const DWORD low = clWinInet::InternetSetFilePointer(request, 0, &high, FILE_END, 0);
   if (low == INVALID_SET_FILE_POINTER && platform::GetLastError() != 0) return false;
-  length = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low);
+  length =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low);
   return true;
 }
 

@@ -21,16 +21,6 @@ using testing_support::TempDir;
 
 namespace {
 
-// Compares bytes on disk without printing a binary body on failure.
-::testing::AssertionResult HasBytes(const std::string& path, const std::string& expected) {
-  const std::string actual = ReadFile(path);
-  if (actual == expected) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-  return ::testing::AssertionFailure() << path << ": " << actual.size() << " bytes, expected " << expected.size()
-                                       << ", first difference at " << at;
-}
-
 class DownloadTest : public ::testing::Test {
  protected:
   DownloadTest() {
@@ -49,7 +39,8 @@ class DownloadTest : public ::testing::Test {
   std::vector<std::string> Ranges(const std::string& path) {
     std::vector<std::string> ranges;
     for (const auto& r : server.Requests()) {
-      if (r.path == path && r.method == "GET" && !r.Header("range").empty()) ranges.push_back(r.Header("range"));
+      if (r.path == path && r.method == "GET" && !r.Header("range").empty())
+        ranges.push_back(r.Header("range"));
     }
     std::sort(ranges.begin(), ranges.end());
     return ranges;
@@ -84,8 +75,9 @@ TEST_F(DownloadTest, TwoSegmentDownloadRaisesItsEventsInOrderAndWritesEveryByte)
   EXPECT_EQ(item->ResourceState().Items(0)->ResourcePos(), 0);
   EXPECT_EQ(item->ResourceState().Items(1)->ResourcePos(), 10000);
   EXPECT_EQ(item->Status(), psSuccess);
-  EXPECT_EQ(log.events, (std::vector<std::string>{"busy", "status psProcess", "url", "info 20000", "data",
-                                                  "status psSuccess", "preview", "idle", "completed"}));
+  EXPECT_EQ(log.events,
+            (std::vector<std::string>{"busy", "status psProcess", "url", "info 20000", "data",
+                                      "status psSuccess", "preview", "idle", "completed"}));
   EXPECT_EQ(log.dataBytes, 20000);
   EXPECT_EQ(Ranges("/f.bin"), (std::vector<std::string>{"bytes=0-10000", "bytes=10000-20000"}));
 
@@ -146,7 +138,8 @@ TEST_F(DownloadTest, AServerThatClaimsRangesButIgnoresThemNeverGetsItsBodyWritte
   const std::string written = ReadFile(dir.File("ignore.bin"));
   ASSERT_EQ(written.size(), body.size());
   EXPECT_EQ(written.substr(0, 10000), body.substr(0, 10000));
-  EXPECT_EQ(written.substr(10000), std::string(40000, '\0')) << "nothing was written at a wrong position";
+  EXPECT_EQ(written.substr(10000), std::string(40000, '\0'))
+      << "nothing was written at a wrong position";
 }
 
 TEST_F(DownloadTest, ADroppedConnectionIsResumedFromTheByteWhereItStopped) {
@@ -193,7 +186,8 @@ TEST_F(DownloadTest, ErrorStatusAndMissingHeadersAreReportedWithTheirTexts) {
 
   TclDownLoadItem* notFound = Add("/missing", "missing.bin");
   dl.Start(notFound, false);
-  EXPECT_EQ(log.errors, (std::vector<std::string>{"HTTP resource access error occured, code = 404|404"}));
+  EXPECT_EQ(log.errors,
+            (std::vector<std::string>{"HTTP resource access error occured, code = 404|404"}));
   EXPECT_EQ(notFound->ResourceState().Status(), psFailed);
   EXPECT_EQ(notFound->Errors().Count(), 1);
 
@@ -223,7 +217,8 @@ TEST_F(DownloadTest, StopDuringAPauseEndsTheRunAtOnceAsTerminated) {
   const auto before = std::chrono::steady_clock::now();
   item->Stop();
   item->WaitForWorkers();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10)) << "the pause did not end";
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10))
+      << "the pause did not end";
   server.ReleaseStalls();
   EXPECT_EQ(item->ResourceState().Status(), psTerminated);
   EXPECT_EQ(Count("/pause", "HEAD"), 1);
@@ -321,8 +316,8 @@ TEST_F(DownloadTest, GzipContentArrivesAsTheWorkFileAndEndsDecoded) {
   server.Route("/z.txt", route);
   TclDownLoadItem* item = Add("/z.txt", "z.txt");
   std::vector<std::string> seen;
-  dl.SetOnDataItemProceed([&](TclMultiInternetControl*, TclInternetItem* i, TclResourceInfo*, TclResourceStateItem*,
-                              const char*, std::int32_t) {
+  dl.SetOnDataItemProceed([&](TclMultiInternetControl*, TclInternetItem* i, TclResourceInfo*,
+                              TclResourceStateItem*, const char*, std::int32_t) {
     seen.push_back(static_cast<TclDownLoadItem*>(i)->WorkFile());
   });
   dl.Start(item, false);

@@ -15,7 +15,8 @@ using Segment = std::pair<std::int64_t, std::int64_t>;  // position, length
 
 std::vector<Segment> Map(const TclResourceState& state) {
   std::vector<Segment> result;
-  for (int i = 0; i < state.Count(); ++i) result.emplace_back(state.Items(i)->ResourcePos(), state.Items(i)->BytesToProceed());
+  for (int i = 0; i < state.Count(); ++i)
+    result.emplace_back(state.Items(i)->ResourcePos(), state.Items(i)->BytesToProceed());
   return result;
 }
 
@@ -387,7 +388,8 @@ TEST_F(ResourceStateTest, PlatformCounterMeasuresElapsedSeconds) {
   const auto before = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   state.SetBytesProceed(state.Items(0), 400);
-  const double upper = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+  const double upper =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
   EXPECT_GE(state.ElapsedTime(), 0.020);
   EXPECT_LE(state.ElapsedTime(), upper + 0.001);
   EXPECT_DOUBLE_EQ(state.Speed(), 400 / state.ElapsedTime());

@@ -108,7 +108,7 @@ std::string GzipCompress(const std::string& data) {
 
 FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
   auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-    RecordedRequest recorded{request.method, request.path, {}};
+    RecordedRequest recorded{request.method, request.path, request.target, {}};
     for (const auto& [name, value] : request.headers) {
       std::string lower = name;
       for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -52,6 +52,7 @@ struct FaultRoute {
 struct RecordedRequest {
   std::string method;
   std::string path;
+  std::string target;  // the request line's target, query included
   std::multimap<std::string, std::string> headers;  // lower-case names
   std::string Header(const std::string& lowerName) const;
 };

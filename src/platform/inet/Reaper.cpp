@@ -1,5 +1,7 @@
 #include "platform/inet/Reaper.h"
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -31,6 +33,9 @@ class ReaperQueue {
 
  private:
   void Run() {
+    // Named so that a look at the process's threads tells it from the
+    // transfer threads that come and go.
+    pthread_setname_np(pthread_self(), "inet-reaper");
     for (;;) {
       Doomed doomed;
       {

@@ -1,0 +1,171 @@
+// The engine's cross-thread paths with real threads against a loopback server:
+// items in parallel, one connection shared by two items, a kept connection
+// reused by the next worker, and an item destroyed while its workers run.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "download/DownloadTestSupport.h"
+#include "inet/clConnection.h"
+#include "platform/Messages.h"
+#include "support/FaultServer.h"
+
+using namespace download_test;
+using namespace testing_support;
+
+namespace {
+
+int CountEntries(const char* folder) {
+  DIR* d = opendir(folder);
+  if (!d) return -1;
+  int n = 0;
+  while (readdir(d)) ++n;
+  closedir(d);
+  return n;
+}
+// The process's threads but the library's one for finishing cancelled
+// transfers, which lives from the first cancel to the end of the process.
+int ThreadCount() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/task");
+  if (!d) return -1;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name != "inet-reaper") ++n;
+  }
+  closedir(d);
+  return n;
+}
+int DescriptorCount() {
+  return CountEntries("/proc/self/fd");
+}
+
+// Waits, serving messages, until Done holds or about ten seconds passed.
+template <class F>
+bool ServeUntil(F done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    platform::WaitMessage(20);
+    platform::ProcessMessages();
+  }
+  return true;
+}
+
+class EngineThreads : public ::testing::Test {
+ protected:
+  EngineThreads() { QuickSettings(dl); }
+  TclDownLoadItem* Add(const std::string& path, const std::string& file) {
+    TclDownLoadItem* item = dl.DownLoadList().Add();
+    item->SetURL(server.Url(path));
+    item->SetLocalFile(dir.File(file));
+    return item;
+  }
+  TempDir dir;
+  FaultServer server;
+  TclMultiDownLoader dl;
+};
+
+TEST_F(EngineThreads, ManyItemsWithSeveralSegmentsEachRunTogether) {
+  std::vector<std::string> bodies;
+  std::vector<TclDownLoadItem*> items;
+  for (int i = 0; i < 4; ++i) {
+    bodies.push_back(RandomBytes(60000 + 1000 * i, 30 + i));
+    server.Route("/many" + std::to_string(i), FaultRoute{bodies.back()});
+    items.push_back(Add("/many" + std::to_string(i), "many" + std::to_string(i)));
+    items.back()->SetThreadCount(3);
+    items.back()->SetKeepConnection(i == 3);  // one item keeps one connection for its workers
+  }
+  int completed = 0;
+  dl.SetOnProcessCompleted([&](TclMultiInternetControl*, TclInternetItem*) { ++completed; });
+  dl.Start(nullptr, true);
+  ASSERT_TRUE(ServeUntil([&] { return completed == 4; }));
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(HasBytes(dir.File("many" + std::to_string(i)), bodies[i])) << i;
+    EXPECT_EQ(items[i]->ResourceState().Count(), i == 3 ? 1 : 3);
+  }
+  EXPECT_EQ(dl.BusyCount(), 0);
+}
+
+TEST_F(EngineThreads, TwoItemsShareTheControlsConnection) {
+  TclInternetConnection connection;
+  dl.SetConnection(&connection);
+  const std::string a = RandomBytes(200000, 40), b = RandomBytes(150000, 41);
+  server.Route("/a", FaultRoute{a});
+  server.Route("/b", FaultRoute{b});
+  TclDownLoadItem* first = Add("/a", "a");
+  TclDownLoadItem* second = Add("/b", "b");
+  int completed = 0;
+  dl.SetOnProcessCompleted([&](TclMultiInternetControl*, TclInternetItem*) { ++completed; });
+  dl.Start(first, true);
+  dl.Start(second, true);
+  ASSERT_TRUE(ServeUntil([&] { return completed == 2; }));
+  EXPECT_TRUE(HasBytes(dir.File("a"), a));
+  EXPECT_TRUE(HasBytes(dir.File("b"), b));
+  EXPECT_EQ(first->ResourceState().Count(), 1) << "a shared connection means one segment";
+  EXPECT_EQ(first->Status(), psSuccess);
+  EXPECT_EQ(second->Status(), psSuccess);
+  dl.SetConnection(nullptr);
+}
+
+TEST_F(EngineThreads, AKeptRequestIsReRangedForTheNextTransfer) {
+  const std::string body = RandomBytes(40000, 42);
+  FaultRoute route{body};
+  route.dropAfter = 10000;
+  route.faultTimes = 1;
+  server.Route("/kept", route);
+  dl.SetTryCount(1);
+  TclDownLoadItem* item = Add("/kept", "kept.bin");
+  item->SetKeepConnection(true);
+  dl.Start(item, false);  // breaks after one batch and keeps its map
+  ASSERT_EQ(item->ResourceState().BytesProceed(), 8192);
+  dl.Start(item, false);  // the kept request goes out again, from byte 8192
+  EXPECT_TRUE(HasBytes(dir.File("kept.bin"), body));
+  std::vector<std::string> ranges;
+  for (const auto& r : server.Requests()) {
+    if (r.method == "GET" && !r.Header("range").empty()) ranges.push_back(r.Header("range"));
+  }
+  EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-40000", "bytes=8192-40000"}));
+}
+
+TEST_F(EngineThreads, AnItemDestroyedWhileBusyLeavesNoThreadOrDescriptorBehind) {
+  FaultRoute route{RandomBytes(500000, 44)};
+  route.stallAfter = 100000;
+  server.Route("/busy", route);
+  std::int64_t received = 0;
+  dl.SetOnDataItemProceed([&](TclMultiInternetControl*, TclInternetItem*, TclResourceInfo*,
+                              TclResourceStateItem*, const char*,
+                              std::int32_t size) { received += size; });
+  // Starts four workers, lets them receive, then destroys the item under them.
+  auto destroyWhileBusy = [&] {
+    received = 0;
+    TclDownLoadItem* item = Add("/busy", "busy");
+    item->SetThreadCount(4);
+    dl.Start(item, true);
+    ASSERT_TRUE(ServeUntil([&] { return received > 0 && item->WorkerCount() == 4; }));
+    dl.DownLoadList().Delete(0);  // stops and waits for the workers
+    server.ReleaseStalls();
+    EXPECT_EQ(dl.BusyCount(), 0);
+  };
+  // The first round brings up what the library keeps for the whole process
+  // (its helper for cancelled transfers among it).
+  destroyWhileBusy();
+  ASSERT_TRUE(ServeUntil([&] { return true; }));
+  platform::Sleep(200);
+  const int threads = ThreadCount();
+  const int descriptors = DescriptorCount();
+  for (int round = 0; round < 3; ++round) destroyWhileBusy();
+  EXPECT_TRUE(ServeUntil([&] {
+    return ThreadCount() <= threads && DescriptorCount() <= descriptors;
+  })) << "threads "
+      << ThreadCount() << " (were " << threads << "), descriptors " << DescriptorCount()
+      << " (were " << descriptors << ")";
+}
+
+}  // namespace
