@@ -53,7 +53,7 @@ TclInternetConnection::TclInternetConnection(rtl::Component* owner)
 TclInternetConnection::~TclInternetConnection() {
   destroying_.store(true);
   abortEvent_->Set();
-  FreeListedActions();
+  FreeListedActions(false);
   terminateEvent_->Set();
   if (worker_) {
     worker_->WaitFor();
@@ -70,20 +70,27 @@ void TclInternetConnection::Close() {
     platform::Event& turn;
     ~GiveBack() { turn.Set(); }
   } giveBack{*turnEvent_};
-  FreeListedActions();
+  // An action another user holds between its fires is still in use: only
+  // that user may free it.
+  FreeListedActions(true);
 }
 
-void TclInternetConnection::FreeListedActions() {
+void TclInternetConnection::FreeListedActions(bool sparingHeld) {
   for (;;) {
-    TclInternetAction* action;
+    TclInternetAction* action = nullptr;
     {
       std::lock_guard<std::mutex> guard(listLock_);
-      if (actions_.empty()) break;
-      action = actions_.front();
+      for (TclInternetAction* listed : actions_) {
+        if (sparingHeld && listed->Held()) continue;
+        action = listed;
+        break;
+      }
+      if (action == nullptr) break;
     }
     delete action;  // unlists itself
     std::lock_guard<std::mutex> guard(listLock_);
-    if (!actions_.empty() && actions_.front() == action) actions_.erase(actions_.begin());
+    auto it = std::find(actions_.begin(), actions_.end(), action);
+    if (it != actions_.end()) actions_.erase(it);
   }
 }
 

@@ -65,9 +65,9 @@ class TclInternetConnection : public rtl::Component {
   // beneath it (the library closes those with it).
   void NotifyHandleClosed(HINTERNET handle);
   // Frees every listed action (closing the handles they hold) after the running
-  // action, if any, has finished; the worker stays for later fires. Actions the
-  // caller still holds must not be used afterwards: close a connection only when
-  // no one is between fires on it.
+  // action, if any, has finished; the worker stays for later fires. Actions a
+  // user holds (TakeAction, TclInternetAction::TryHold) are spared: they are
+  // still in use between fires, and their user frees them.
   void Close();
 
   // The first listed action of the given class or a class derived from it that
@@ -137,7 +137,7 @@ class TclInternetConnection : public rtl::Component {
   // Waits for this thread's turn to fire, serving sent messages; false when it
   // did not come within timeOut ms (-1: no limit).
   bool TakeTurn(int timeOut);
-  void FreeListedActions();
+  void FreeListedActions(bool sparingHeld);
   void EnsureWorker();
   // Runs Handler on the creating thread and waits for it.
   void RunOnCreatingThread(const std::function<void()>& handler);

@@ -468,3 +468,22 @@ TEST_F(StaleActionTest, CloseOfAnUnusedConnectionDoesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConnectionHolds, TakenActionsAreHandedOutOnceAndSparedByClose) {
+  TclInternetConnection connection;
+  auto* kept = new TclHttpSendRequestAction(&connection, nullptr, nullptr, "", nullptr, 0);
+  auto* held = new TclHttpSendRequestAction(&connection, nullptr, nullptr, "", nullptr, 0);
+  ASSERT_TRUE(held->TryHold());
+  EXPECT_FALSE(held->TryHold()) << "a held action is nobody else's";
+  EXPECT_EQ(connection.TakeAction<TclHttpSendRequestAction>(), kept);
+  EXPECT_EQ(connection.TakeAction<TclHttpSendRequestAction>(), nullptr) << "both are held now";
+  kept->LetGo();
+  connection.Close();
+  ASSERT_EQ(connection.ActionCount(), 1) << "the let-go action is freed, the held one spared";
+  EXPECT_EQ(connection.Actions(0), held);
+  delete held;
+}
+
+}  // namespace
