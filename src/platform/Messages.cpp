@@ -48,9 +48,11 @@ class MessageQueue : public WaitableObject {
     if (fd >= 0) ::close(fd);
   }
 
-  bool HasInputLocked(DWORD mask) const {
+  // countQuit false: a pending quit is not input (a wait that serves messages
+  // cannot take it and leaves it for the thread's own loop).
+  bool HasInputLocked(DWORD mask, bool countQuit = true) const {
     if ((mask & kQsSendMessage) && !sent.empty()) return true;
-    if ((mask & kQsPostMessage) && (!posted.empty() || quitPosted)) return true;
+    if ((mask & kQsPostMessage) && (!posted.empty() || (countQuit && quitPosted))) return true;
     if ((mask & kQsTimer) && DueTimerLocked(Clock::now()) != nullptr) return true;
     return false;
   }
@@ -123,8 +125,12 @@ std::map<std::string, WndProc>& Classes() {
 }
 std::uintptr_t gNextWindowId = 0x10000;
 
-std::uintptr_t IdOf(HWND window) { return reinterpret_cast<std::uintptr_t>(window); }
-HWND WindowOf(std::uintptr_t id) { return reinterpret_cast<HWND>(id); }
+std::uintptr_t IdOf(HWND window) {
+  return reinterpret_cast<std::uintptr_t>(window);
+}
+HWND WindowOf(std::uintptr_t id) {
+  return reinterpret_cast<HWND>(id);
+}
 
 void ShutdownQueue(const std::shared_ptr<MessageQueue>& queue);
 void FlushPostedToWindows();
@@ -295,7 +301,9 @@ std::uint32_t GetWindowThreadId(HWND window) {
   return it == Windows().end() ? 0 : it->second.threadId;
 }
 
-LRESULT DefWindowProc(HWND, std::uint32_t, WPARAM, LPARAM) { return 0; }
+LRESULT DefWindowProc(HWND, std::uint32_t, WPARAM, LPARAM) {
+  return 0;
+}
 
 bool PostMessage(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
   std::lock_guard lock(WaitLock());
@@ -310,7 +318,8 @@ bool PostMessage(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lPara
   return true;
 }
 
-bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
+bool PostThreadMessage(std::uint32_t threadId, std::uint32_t message, WPARAM wParam,
+                       LPARAM lParam) {
   std::lock_guard lock(WaitLock());
   auto it = Queues().find(threadId);
   auto queue = it == Queues().end() ? nullptr : it->second.lock();
@@ -412,7 +421,8 @@ void FlushPostedToWindows() {
     {
       std::lock_guard lock(WaitLock());
       auto& posted = tQueue.queue->posted;
-      auto it = std::find_if(posted.begin(), posted.end(), [](const Message& m) { return m.hwnd != nullptr; });
+      auto it = std::find_if(posted.begin(), posted.end(),
+                             [](const Message& m) { return m.hwnd != nullptr; });
       if (it == posted.end()) return;
       message = *it;
       posted.erase(it);
@@ -422,7 +432,9 @@ void FlushPostedToWindows() {
 }
 }  // namespace
 
-bool PeekMessage(Message& message, bool remove) { return PeekMessageUntil(message, remove, Clock::now()); }
+bool PeekMessage(Message& message, bool remove) {
+  return PeekMessageUntil(message, remove, Clock::now());
+}
 
 LRESULT DispatchMessage(const Message& message) {
   auto queue = CurrentQueue();
@@ -456,9 +468,9 @@ bool GetMessage(Message& message) {
   auto queue = CurrentQueue();
   for (;;) {
     if (PeekMessage(message, true)) return message.message != kWmQuit;
-    detail::WaitEngine::Wait({}, false, kInfinite, queue.get(),
-                             [&] { return queue->HasInputLocked(kQsAllInput); },
-                             [&] { return queue->NextDueLocked(); });
+    detail::WaitEngine::Wait(
+        {}, false, kInfinite, queue.get(), [&] { return queue->HasInputLocked(kQsAllInput); },
+        [&] { return queue->NextDueLocked(); });
   }
 }
 
@@ -478,14 +490,15 @@ void ProcessMessages() {
 
 bool WaitMessage(DWORD milliseconds) {
   auto queue = CurrentQueue();
-  DWORD result = detail::WaitEngine::Wait({}, false, milliseconds, queue.get(),
-                                          [&] { return queue->HasInputLocked(kQsAllInput); },
-                                          [&] { return queue->NextDueLocked(); });
+  DWORD result = detail::WaitEngine::Wait(
+      {}, false, milliseconds, queue.get(), [&] { return queue->HasInputLocked(kQsAllInput); },
+      [&] { return queue->NextDueLocked(); });
   return result == kWaitObject0;
 }
 
-DWORD MsgWaitForMultipleObjects(const std::vector<Handle>& handles, bool waitAll, DWORD milliseconds,
-                                DWORD wakeMask) {
+namespace {
+DWORD MsgWait(const std::vector<Handle>& handles, bool waitAll, DWORD milliseconds, DWORD wakeMask,
+              bool countQuit) {
   auto queue = CurrentQueue();
   std::vector<WaitableObject*> objects;
   for (const auto& h : handles) {
@@ -497,8 +510,15 @@ DWORD MsgWaitForMultipleObjects(const std::vector<Handle>& handles, bool waitAll
   }
   std::function<Clock::time_point()> timerDeadline;
   if (wakeMask & kQsTimer) timerDeadline = [&] { return queue->NextDueLocked(); };
-  return detail::WaitEngine::Wait(objects, waitAll, milliseconds, queue.get(),
-                                  [&] { return queue->HasInputLocked(wakeMask); }, timerDeadline);
+  return detail::WaitEngine::Wait(
+      objects, waitAll, milliseconds, queue.get(),
+      [&] { return queue->HasInputLocked(wakeMask, countQuit); }, timerDeadline);
+}
+}  // namespace
+
+DWORD MsgWaitForMultipleObjects(const std::vector<Handle>& handles, bool waitAll,
+                                DWORD milliseconds, DWORD wakeMask) {
+  return MsgWait(handles, waitAll, milliseconds, wakeMask, true);
 }
 
 DWORD WaitServingMessages(const Handle& handle, DWORD milliseconds, bool serveAll) {
@@ -506,10 +526,13 @@ DWORD WaitServingMessages(const Handle& handle, DWORD milliseconds, bool serveAl
   for (;;) {
     DWORD left = milliseconds;
     if (milliseconds != kInfinite) {
-      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto rest =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       left = rest > 0 ? static_cast<DWORD>(rest) : 0;
     }
-    DWORD result = MsgWaitForMultipleObjects({handle}, false, left, serveAll ? kQsAllInput : kQsSendMessage);
+    // Serving puts a pending quit back for the thread's loop; counted as input it
+    // would wake this wait again at once, for ever.
+    DWORD result = MsgWait({handle}, false, left, serveAll ? kQsAllInput : kQsSendMessage, false);
     if (result != kWaitObject0 + 1) return result;
     if (serveAll) {
       ProcessMessages();
@@ -561,7 +584,9 @@ std::optional<std::chrono::milliseconds> NextTimerDue() {
   return std::max(rest, std::chrono::milliseconds(0));
 }
 
-int QueueFileDescriptor() { return CurrentQueue()->fd; }
+int QueueFileDescriptor() {
+  return CurrentQueue()->fd;
+}
 
 void SetPumpHook(std::function<void()> hook) {
   CurrentQueue();

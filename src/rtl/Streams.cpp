@@ -13,7 +13,9 @@
 
 namespace rtl {
 
-void Stream::SetSize(std::int64_t) { throw EStreamError("Stream does not support setting its size"); }
+void Stream::SetSize(std::int64_t) {
+  throw EStreamError("Stream does not support setting its size");
+}
 
 std::int64_t Stream::Size() {
   std::int64_t position = Seek(0, SeekOrigin::Current);
@@ -61,7 +63,7 @@ std::string Stream::ReadRemaining() {
 MemoryStream::MemoryStream(std::string initial) : data_(std::move(initial)) {}
 
 std::int64_t MemoryStream::Read(void* buffer, std::int64_t count) {
-  if (count <= 0 || position_ >= Size()) return 0;
+  if (count <= 0 || position_ < 0 || position_ >= Size()) return 0;
   std::int64_t n = std::min(count, Size() - position_);
   std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
   position_ += n;
@@ -78,11 +80,17 @@ std::int64_t MemoryStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t MemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
-  switch (origin) {
-    case SeekOrigin::Beginning: position_ = offset; break;
-    case SeekOrigin::Current: position_ += offset; break;
-    case SeekOrigin::End: position_ = Size() + offset; break;
+  std::int64_t base = origin == SeekOrigin::Beginning ? 0
+                      : origin == SeekOrigin::Current ? position_
+                                                      : Size();
+  // As with a file: a target before the first byte (or one that overflows) fails
+  // and the position stays, so no read or write can start outside the data.
+  std::int64_t target = 0;
+  if (__builtin_add_overflow(base, offset, &target) || target < 0) {
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    return -1;
   }
+  position_ = target;
   return position_;
 }
 
@@ -114,7 +122,8 @@ FileStream::FileStream(const std::string& fileName, int mode) : fileName_(fileNa
     std::string reason = platform::SysErrorMessage(code);
     if (reason.empty()) reason = std::strerror(errno);
     if (mode == fmCreate) {
-      throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), reason.c_str()));
+      throw EFCreateError(
+          Format("Cannot create file \"%s\". %s", fileName.c_str(), reason.c_str()));
     }
     throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName.c_str(), reason.c_str()));
   }

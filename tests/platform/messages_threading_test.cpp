@@ -1,6 +1,7 @@
 // Messages, hidden windows and message-aware waits between real threads.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -192,7 +193,8 @@ TEST_F(MessagesTest, ASenderIsReleasedWhenTheOwnerThreadEnds) {
 
 TEST(Timers, OneShotFiresOnceAndRepeatingUntilKilled) {
   int oneShot = 0, repeating = 0;
-  SetTimer(20, [&] { ++oneShot; }, true);
+  SetTimer(
+      20, [&] { ++oneShot; }, true);
   std::uint32_t id = 0;
   id = SetTimer(10, [&] {
     if (++repeating == 3) KillTimer(id);
@@ -213,15 +215,75 @@ TEST(Timers, OneShotFiresOnceAndRepeatingUntilKilled) {
 
 TEST(Timers, GetMessageLoopEndsWithQuitFromATimer) {
   int fired = 0;
-  SetTimer(10, [&] {
-    ++fired;
-    PostQuitMessage(7);
-  }, true);
+  SetTimer(
+      10,
+      [&] {
+        ++fired;
+        PostQuitMessage(7);
+      },
+      true);
   Message m;
   while (GetMessage(m)) DispatchMessage(m);
   EXPECT_EQ(m.message, kWmQuit);
   EXPECT_EQ(m.wParam, 7u);
   EXPECT_EQ(fired, 1);
+}
+
+// A quit message left pending for the thread's own loop must not keep a wait that
+// serves messages awake: it sleeps until something new arrives.
+double ThreadCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+class WaitWithQuitPending : public MessagesTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WaitWithQuitPending, SleepsAndLeavesTheQuitForTheLoop) {
+  const bool serveAll = GetParam();
+  double cpu = -1;
+  DWORD result = 0;
+  Message left;
+  bool quitLeft = false;
+  std::thread waiter([&] {
+    PostQuitMessage(7);
+    auto never = CreateEvent(true, false);
+    double before = ThreadCpuMilliseconds();
+    result = WaitServingMessages(never, 300, serveAll);
+    cpu = ThreadCpuMilliseconds() - before;
+    quitLeft = PeekMessage(left, true);
+  });
+  waiter.join();
+  EXPECT_EQ(result, kWaitTimeout);
+  EXPECT_LT(cpu, 100.0) << "milliseconds of processor time during a 300 ms wait";
+  ASSERT_TRUE(quitLeft);
+  EXPECT_EQ(left.message, kWmQuit);
+  EXPECT_EQ(left.wParam, 7u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ServingSentOrAll, WaitWithQuitPending, ::testing::Bool());
+
+TEST_F(MessagesTest, WaitWithQuitPendingStillServesWhatArrivesAndEndsOnItsHandle) {
+  auto done = CreateEvent(true, false);
+  auto windowMade = CreateEvent(true, false);
+  std::atomic<HWND> window{nullptr};
+  DWORD result = 0;
+  bool quitLeft = false;
+  std::thread waiter([&] {
+    window = CreateWindow("MessagesTestWindow");
+    PostQuitMessage(3);
+    windowMade->Set();
+    result = WaitServingMessages(done, 5000, true);
+    Message left;
+    quitLeft = PeekMessage(left, true) && left.message == kWmQuit;
+    DestroyWindow(window);
+  });
+  ASSERT_EQ(WaitForSingleObject(windowMade, 5000), kWaitObject0);
+  EXPECT_EQ(SendMessage(window, kAdd, 40, 2), 42);
+  done->Set();
+  waiter.join();
+  EXPECT_EQ(result, kWaitObject0);
+  EXPECT_TRUE(quitLeft);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/LastError.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
 #include "support/TempDir.h"
@@ -87,6 +88,55 @@ TEST(FileStream, FailuresNameTheFileAndTheReason) {
   } catch (const rtl::EFCreateError& e) {
     EXPECT_EQ(e.Message().rfind("Cannot create file \"", 0), 0u);
   }
+}
+
+// A seek before the first byte fails and leaves the position where it was, in a
+// memory stream as in a file stream; a read afterwards stays inside the data.
+struct NegativeSeek {
+  const char* name;
+  std::int64_t start;
+  std::int64_t offset;
+  SeekOrigin origin;
+};
+
+class SeekBeforeTheStart : public ::testing::TestWithParam<NegativeSeek> {};
+
+TEST_P(SeekBeforeTheStart, FailsKeepsThePositionAndReadsStayInBounds) {
+  const NegativeSeek& c = GetParam();
+  testing_support::TempDir dir;
+  rtl::FileStream file(dir.File("f"), rtl::FileStream::fmCreate);
+  rtl::MemoryStream memory;
+  for (rtl::Stream* s : {static_cast<rtl::Stream*>(&file), static_cast<rtl::Stream*>(&memory)}) {
+    SCOPED_TRACE(s == &file ? "file stream" : "memory stream");
+    s->WriteString("0123456789");
+    s->SetPosition(c.start);
+    platform::SetLastError(0);
+    EXPECT_EQ(s->Seek(c.offset, c.origin), -1);
+    EXPECT_EQ(platform::GetLastError(), 87u);
+    EXPECT_EQ(s->Position(), c.start);
+    char buffer[4] = {};
+    EXPECT_EQ(s->Read(buffer, sizeof(buffer)), 4);
+    EXPECT_EQ(std::string(buffer, 4),
+              std::string("0123456789").substr(static_cast<size_t>(c.start), 4));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, SeekBeforeTheStart,
+    ::testing::Values(NegativeSeek{"FromTheBeginning", 2, -1, SeekOrigin::Beginning},
+                      NegativeSeek{"FromTheCurrentPosition", 3, -4, SeekOrigin::Current},
+                      NegativeSeek{"FromTheEnd", 5, -11, SeekOrigin::End},
+                      NegativeSeek{"FarBefore", 1, -(std::int64_t{1} << 40), SeekOrigin::Current}),
+    [](const ::testing::TestParamInfo<NegativeSeek>& info) { return info.param.name; });
+
+TEST(MemoryStream, ReadAfterAFailedSeekNeverLeavesTheData) {
+  rtl::MemoryStream s("abc");
+  s.Seek(-100, SeekOrigin::End);
+  std::string buffer(8, '#');
+  EXPECT_EQ(s.Read(buffer.data(), 8), 3);
+  EXPECT_EQ(buffer.substr(0, 3), "abc");
+  EXPECT_EQ(s.Write("x", 1), 1);
+  EXPECT_EQ(s.Data(), "abcx");
 }
 
 }  // namespace
