@@ -60,6 +60,8 @@ class TclInternetAction {
   // Whether a user of a shared connection holds the action: it made it, or it
   // took it with TakeAction and has not let it go. A held action is never
   // handed to another user, so two users never fire or free one action.
+  // Makers that share a connection claim their new actions through
+  // TclInternetConnection::TakeOrMake, so none is taken before its maker holds it.
   bool TryHold() {
     bool expected = false;
     return held_.compare_exchange_strong(expected, true);

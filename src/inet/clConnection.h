@@ -89,10 +89,21 @@ class TclInternetConnection : public rtl::Component {
   // Only an action for which Accept holds.
   template <class T, class Accept>
   T* TakeAction(Accept accept) {
-    return dynamic_cast<T*>(FindFirst([&accept](TclInternetAction* action) {
-      auto* typed = dynamic_cast<T*>(action);
-      return typed != nullptr && !action->Stale() && accept(typed) && action->TryHold();
-    }));
+    std::lock_guard<std::mutex> guard(takeLock_);
+    return TakeLocked<T>(accept);
+  }
+  // Takes an action as TakeAction does or, when there is none, makes one with
+  // Make and holds it before any other user can take it. Made tells which.
+  // Make runs under the lock of takers: it must not wait for another taker.
+  template <class T, class Accept, class Make>
+  T* TakeOrMake(Accept accept, Make make, bool& made) {
+    std::lock_guard<std::mutex> guard(takeLock_);
+    made = false;
+    if (T* taken = TakeLocked<T>(accept)) return taken;
+    T* action = make();
+    action->TryHold();
+    made = true;
+    return action;
   }
   // The first listed resource action whose Handle is Handle.
   TclInternetAction* FindActionByHandle(HINTERNET handle);
@@ -134,6 +145,14 @@ class TclInternetConnection : public rtl::Component {
   // The first listed action that Accept takes, looked at under the list lock so
   // that no action can be freed meanwhile.
   TclInternetAction* FindFirst(const std::function<bool(TclInternetAction*)>& accept);
+  template <class T, class Accept>
+  T* TakeLocked(Accept& accept) {
+    return dynamic_cast<T*>(FindFirst([&accept](TclInternetAction* action) {
+      auto* typed = dynamic_cast<T*>(action);
+      return typed != nullptr && !action->Stale() && accept(typed) && action->TryHold();
+    }));
+  }
+  std::mutex takeLock_;  // makes taking and making-and-holding one step
   // Waits for this thread's turn to fire, serving sent messages; false when it
   // did not come within timeOut ms (-1: no limit).
   bool TakeTurn(int timeOut);

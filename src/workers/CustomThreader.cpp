@@ -201,38 +201,37 @@ void TclCustomThreader::Process() {
   ReleaseGuard rootGuard(release);
   // Taken, not just found: on a connection shared with other items an action
   // in another worker's hands is not this worker's to fire or free.
-  auto* root = connection->TakeAction<TclInternetOpenAction>();
-  if (!root) {
-    root = new TclInternetOpenAction(
-        connection, internetAgent_,
-        proxy_.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY, proxy_,
-        proxyBypass_, 0);
-    root->TryHold();
-    rootGuard.Set(root);
-    root->Fire(-1);
-  } else {
-    rootGuard.Set(root);
-  }
+  bool made = false;
+  auto* root = connection->TakeOrMake<TclInternetOpenAction>(
+      [](TclInternetOpenAction*) { return true; },
+      [&] {
+        return new TclInternetOpenAction(
+            connection, internetAgent_,
+            proxy_.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY, proxy_,
+            proxyBypass_, 0);
+      },
+      made);
+  rootGuard.Set(root);
+  if (made) root->Fire(-1);
   if (Terminated()) return;
 
   ReleaseGuard connectGuard(release);
   // A kept connection to another server (a connection shared by items of
   // several servers) is never this worker's.
-  auto* connect = connection->TakeAction<TclConnectAction>([this](TclConnectAction* kept) {
-    return kept->ServerName() == parser_.Host() && kept->Port() == parser_.Port();
-  });
-  if (!connect) {
-    const TclUrlKind kind = parser_.UrlKind();
-    const DWORD service = kind == ukFtp ? INTERNET_SERVICE_FTP : INTERNET_SERVICE_HTTP;
-    const DWORD flags = kind == ukFtp && passiveFTPMode_ ? INTERNET_FLAG_PASSIVE : 0;
-    connect = new TclConnectAction(connection, root->Handle(), parser_.Host(), parser_.Port(),
-                                   parser_.UserName(), parser_.Password(), service, flags);
-    connect->TryHold();
-    connectGuard.Set(connect);
-    connect->Fire(GetTimeOut(timeOut_));
-  } else {
-    connectGuard.Set(connect);
-  }
+  auto* connect = connection->TakeOrMake<TclConnectAction>(
+      [this](TclConnectAction* kept) {
+        return kept->ServerName() == parser_.Host() && kept->Port() == parser_.Port();
+      },
+      [&] {
+        const TclUrlKind kind = parser_.UrlKind();
+        const DWORD service = kind == ukFtp ? INTERNET_SERVICE_FTP : INTERNET_SERVICE_HTTP;
+        const DWORD flags = kind == ukFtp && passiveFTPMode_ ? INTERNET_FLAG_PASSIVE : 0;
+        return new TclConnectAction(connection, root->Handle(), parser_.Host(), parser_.Port(),
+                                    parser_.UserName(), parser_.Password(), service, flags);
+      },
+      made);
+  connectGuard.Set(connect);
+  if (made) connect->Fire(GetTimeOut(timeOut_));
   if (Terminated()) return;
 
   switch (parser_.UrlKind()) {

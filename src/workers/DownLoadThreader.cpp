@@ -41,12 +41,18 @@ void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   if (NoDataWanted()) return;
 
   TclInternetConnection* connection = Connection();
-  auto* request = connection->TakeAction<TclHttpOpenRequestAction>();
-  if (!request) {
-    request = new TclHttpOpenRequestAction(
-        connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
-        URLParser().UrlPath() + URLParser().ExtraInfo(), "", "", nullptr, GetRequestFlags(false));
-    request->TryHold();
+  // A kept request is this worker's only when it was made under this connect.
+  bool made = false;
+  auto* request = connection->TakeOrMake<TclHttpOpenRequestAction>(
+      [connectAction](TclHttpOpenRequestAction* kept) { return kept->WorksUnder(connectAction->Handle()); },
+      [&] {
+        return new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
+                                            connectAction->Handle(), "GET",
+                                            URLParser().UrlPath() + URLParser().ExtraInfo(), "", "",
+                                            nullptr, GetRequestFlags(false));
+      },
+      made);
+  if (made) {
     try {
       request->Fire(GetTimeOut(TimeOut()));
     } catch (...) {
@@ -104,12 +110,16 @@ void TclDownLoadThreader::ProcessFtp(TclConnectAction* connectAction) {
   if (NoDataWanted()) return;
 
   TclInternetConnection* connection = Connection();
-  auto* file = connection->TakeAction<TclFtpOpenFileAction>();
-  if (!file) {
-    file =
-        new TclFtpOpenFileAction(connection, connectAction->ParentHandle(), connectAction->Handle(),
-                                 URLParser().UrlPath(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY);
-    file->TryHold();
+  bool made = false;
+  auto* file = connection->TakeOrMake<TclFtpOpenFileAction>(
+      [connectAction](TclFtpOpenFileAction* kept) { return kept->WorksUnder(connectAction->Handle()); },
+      [&] {
+        return new TclFtpOpenFileAction(connection, connectAction->ParentHandle(),
+                                        connectAction->Handle(), URLParser().UrlPath(),
+                                        GENERIC_READ, FTP_TRANSFER_TYPE_BINARY);
+      },
+      made);
+  if (made) {
     try {
       file->Fire(GetTimeOut(TimeOut()));
     } catch (...) {

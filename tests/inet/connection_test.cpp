@@ -483,6 +483,13 @@ TEST(ConnectionHolds, TakenActionsAreHandedOutOnceAndSparedByClose) {
   connection.Close();
   ASSERT_EQ(connection.ActionCount(), 1) << "the let-go action is freed, the held one spared";
   EXPECT_EQ(connection.Actions(0), held);
+  bool made = true;
+  auto* taken = connection.TakeOrMake<TclHttpSendRequestAction>(
+      [](TclHttpSendRequestAction*) { return true; },
+      [&] { return new TclHttpSendRequestAction(&connection, nullptr, nullptr, "", nullptr, 0); }, made);
+  EXPECT_TRUE(made) << "the only listed one is held";
+  EXPECT_TRUE(taken->Held());
+  delete taken;
   delete held;
 }
 
