@@ -78,6 +78,9 @@ class TclDownLoadItem : public TclInternetItem {
 class TclDownLoadList : public rtl::OwnedCollection<TclDownLoadItem> {
  public:
   explicit TclDownLoadList(TclCustomMultiDownLoaderControl* control) : control_(control) {}
+  // Frees the items while this is still a download list: a busy item stops
+  // and waits for its workers, which report to the control through it.
+  ~TclDownLoadList() override { Clear(); }
   std::string ClassName() const override { return "TclDownLoadList"; }
 
   // A new item at the end, its LocalFile in the control's folder.
