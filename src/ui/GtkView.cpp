@@ -75,6 +75,7 @@ void TclGtkView::Show(app::TfrmLive& form) {
   caption_ = form.Caption();
   labelText_ = form.lbl->Caption();
 
+  if (!title_.empty()) g_set_application_name(title_.c_str());
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window_), caption_.c_str());
   // A dialog-type, fixed-size window: the title bar keeps only its close box.

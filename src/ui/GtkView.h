@@ -64,6 +64,7 @@ class TclGtkView : public app::TclLiveView {
   GtkWidget* label_ = nullptr;
   GtkWidget* frame_ = nullptr;
   GtkWidget* barArea_ = nullptr;
+  std::string title_;
   std::string caption_;
   std::string labelText_;
   guint queueSource_ = 0;
