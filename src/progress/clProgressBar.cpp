@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "download/InternetControl.h"
+#include "progress/ProgressBarNotifier.h"
 #include "rtl/PropertyStreaming.h"
 
 namespace {
@@ -16,8 +18,32 @@ TclProgressBar::TclProgressBar(rtl::Component* owner)
 }
 
 TclProgressBar::~TclProgressBar() {
+  notifier_.reset();
+  if (internetControl_) internetControl_->RemoveFreeNotification(this);
+  internetControl_ = nullptr;
   state_ = nullptr;
   colors_.reset();
+}
+
+void TclProgressBar::SetInternetControl(TclCustomInternetControl* value) {
+  if (value == internetControl_) return;
+  if (internetControl_) internetControl_->RemoveFreeNotification(this);
+  internetControl_ = value;
+  // The old notifier leaves the old control's list; what it showed goes with it.
+  notifier_.reset();
+  state_ = nullptr;
+  if (value) {
+    value->FreeNotification(this);
+    notifier_ = std::make_unique<TclProgressBarNotifier>(value, this);
+  }
+}
+
+void TclProgressBar::Notification(rtl::Component* component, rtl::Operation operation) {
+  TclGraphicControl::Notification(component, operation);
+  if (operation == rtl::Operation::opRemove && component != nullptr &&
+      component == internetControl_) {
+    SetInternetControl(nullptr);
+  }
 }
 
 void TclProgressBar::SetLook(const TclProgressLook& look) {
@@ -185,4 +211,9 @@ void TclProgressBar::DefineProperties(rtl::Properties& properties) {
           "ProgressSplit", [this] { return look_.progressSplit; },
           [this](int v) { SetProgressSplit(v); })
       .Default(25);
+  properties.Reference(
+      "InternetControl", [this] { return static_cast<rtl::Component*>(internetControl_); },
+      [this](rtl::Component* c) {
+        SetInternetControl(dynamic_cast<TclCustomInternetControl*>(c));
+      });
 }

@@ -6,10 +6,11 @@
 // however often the segment map changes.
 //
 // What the bar shows: the segment map (TclResourceState) of the item last
-// reported. Whoever follows the download control calls ShowResourceState from
-// its "resource state changed" notification (the bar repaints at once) and
-// ForgetResourceState when that item is deleted (no repaint; the next paint
-// draws frame and background only). Without a map, or while the map's
+// reported. Bound to a download control (InternetControl), the bar follows it
+// through a TclProgressBarNotifier, which calls ShowResourceState from the
+// control's "resource state changed" notification (the bar repaints at once)
+// and ForgetResourceState when that item is deleted (no repaint; the next
+// paint draws frame and background only). Without a map, or while the map's
 // resource size is unknown, the bar shows frame and background only.
 //
 // Threads: owned by the user-interface thread, like its window and the
@@ -29,6 +30,8 @@
 #include "progress/ProgressGeometry.h"
 
 class TclProgressBar;
+class TclCustomInternetControl;
+class TclProgressBarNotifier;
 
 using TclOnProgressBarChanged = std::function<void(TclProgressBar* sender)>;
 // Rect is a copy: changing it does not move the bar's own drawing. Setting
@@ -68,6 +71,14 @@ class TclProgressBar : public TclGraphicControl, public TclDrawColorsBar {
   TclDrawColors* Colors() const { return colors_.get(); }
   void SetColors(const TclDrawColors& value);
 
+  // The download control whose progress is shown (not owned; null for none).
+  // The bar watches it: when the control is destroyed the bar unbinds itself.
+  // Binding to another control drops the old notifier and the map shown.
+  TclCustomInternetControl* InternetControl() const { return internetControl_; }
+  void SetInternetControl(TclCustomInternetControl* value);
+  // The bar's notifier at its control; null while unbound.
+  TclProgressBarNotifier* Notifier() const { return notifier_.get(); }
+
   // Fired after every repaint caused by a change.
   const TclOnProgressBarChanged& OnChanged() const { return onChanged_; }
   void SetOnChanged(TclOnProgressBarChanged handler) { onChanged_ = std::move(handler); }
@@ -103,6 +114,7 @@ class TclProgressBar : public TclGraphicControl, public TclDrawColorsBar {
   virtual bool DoCustomDraw(TclProgressBarItemType itemType, TclCanvas& canvas, const TclRect& rect,
                             TclColor color);
   void Loaded() override;
+  void Notification(rtl::Component* component, rtl::Operation operation) override;
 
  private:
   void SetLook(const TclProgressLook& look);
@@ -112,6 +124,8 @@ class TclProgressBar : public TclGraphicControl, public TclDrawColorsBar {
   std::unique_ptr<TclDrawColors> colors_;
   TclOnProgressBarChanged onChanged_;
   TclProgressBarCustomDraw onCustomDraw_;
+  TclCustomInternetControl* internetControl_ = nullptr;
+  std::unique_ptr<TclProgressBarNotifier> notifier_;
   const TclResourceState* state_ = nullptr;
   std::unique_ptr<TclBitmap> bitmap_;
 };
