@@ -1,0 +1,27 @@
+// multidl: downloads URLs in parallel segments with the download engine; see
+// README.md beside this file for the options, the state files and the exit
+// status.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Console.h"
+#include "DownloadRun.h"
+#include "Options.h"
+#include "Signals.h"
+
+int main(int argc, char** argv) {
+  const multidl::ParseOutcome parsed =
+      multidl::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.run) {
+    std::cout << parsed.output;
+    std::cerr << parsed.error;
+    return parsed.exitCode;
+  }
+  multidl::InstallStopSignals();
+  multidl::Console console(STDERR_FILENO, parsed.settings.quiet);
+  multidl::DownloadRun run(parsed.settings, console);
+  return run.Execute();
+}
