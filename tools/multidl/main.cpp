@@ -3,6 +3,7 @@
 // status.
 #include <unistd.h>
 
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,7 +22,18 @@ int main(int argc, char** argv) {
     return parsed.exitCode;
   }
   multidl::InstallStopSignals();
-  multidl::Console console(STDERR_FILENO, parsed.settings.quiet);
-  multidl::DownloadRun run(parsed.settings, console);
-  return run.Execute();
+  int status = 0;
+  {
+    multidl::Console console(STDERR_FILENO, parsed.settings.quiet);
+    multidl::DownloadRun run(parsed.settings, console);
+    status = run.Execute();
+  }
+  // A worker that freed itself may still be ending on its own thread after its
+  // item completed; the process-wide synchronizer record it unregisters from
+  // must not be destroyed under it, so the static destructors are skipped.
+  // Every file has been closed by now.
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  _exit(status);
 }
