@@ -1,0 +1,271 @@
+// The built multidl program against servers on 127.0.0.1: bytes on disk, exit
+// statuses, -c after a SIGINT in the middle of a download, -i with -j,
+// --checksum, and the readout on a pseudo-terminal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FaultServer.h"
+#include "support/NginxServer.h"
+#include "support/ProxyServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::FaultRoute;
+using testing_support::FaultServer;
+using testing_support::RandomBytes;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+// The program is built into the folder of the test binary.
+std::string Program() {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return path.substr(0, path.rfind('/')) + "/multidl";
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    std::vector<std::string> words{Program()};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class MultidlTest : public ::testing::Test {
+ protected:
+  int Run(const std::vector<std::string>& args) { return Wait(Spawn(args, Log())); }
+  std::string Log() const { return dir.File("multidl.log"); }
+  std::string Out(const std::string& name) const { return dir.File("out/" + name); }
+  int Count(const std::string& path, const std::string& method, bool ranged = false) {
+    int count = 0;
+    for (const auto& r : server.Requests()) {
+      count += r.path == path && r.method == method && (!ranged || !r.Header("range").empty());
+    }
+    return count;
+  }
+
+  TempDir dir;
+  FaultServer server;
+};
+
+TEST_F(MultidlTest, DownloadsEveryByteInSegmentsAndExitsZero) {
+  const std::string body = RandomBytes(200000, 1);
+  server.Route("/a.bin", FaultRoute{body});
+  EXPECT_EQ(Run({"-q", "-n", "4", "-d", dir.File("out"), server.Url("/a.bin")}), 0)
+      << ReadFile(Log());
+  EXPECT_EQ(ReadFile(Out("a.bin")), body);
+  EXPECT_EQ(Count("/a.bin", "GET", true), 4);
+  EXPECT_FALSE(testing_support::FileExists(Out("a.bin.multidl"))) << "no state once complete";
+}
+
+TEST_F(MultidlTest, FailuresHaveTheirDocumentedStatus) {
+  server.Route("/missing", FaultRoute{"", 404});
+  server.Route("/big", FaultRoute{RandomBytes(5000, 2)});
+  FaultRoute stall{RandomBytes(1000, 3)};
+  stall.stallBeforeHeaders = true;
+  server.Route("/stall", stall);
+  testing_support::WriteFile(dir.File("file"), "x");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {{"-d", dir.File("out"), server.Url("/missing")}, 3, "code = 404"},
+      {{"--timeout", "200", "--tries", "2", "--reconnect-after", "10", "-d", dir.File("out"),
+        server.Url("/stall")},
+       3,
+       "Request timeout"},
+      {{"--max-size", "1K", "-d", dir.File("out"), server.Url("/big")}, 6, "refused"},
+      {{"-d", dir.File("file") + "/sub", server.Url("/big")}, 4, "cannot write"},
+      {{"-n", "12", server.Url("/big")}, 2, "threads"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.says << "\n" << ReadFile(Log());
+    EXPECT_NE(ReadFile(Log()).find(c.says), std::string::npos) << ReadFile(Log());
+  }
+  server.ReleaseStalls();
+  EXPECT_FALSE(testing_support::FileExists(Out("big"))) << "a refused resource writes nothing";
+}
+
+TEST_F(MultidlTest, ChecksumsAreVerified) {
+  server.Route("/c.txt", FaultRoute{"hello\n"});
+  const std::string sha = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03";
+  EXPECT_EQ(Run({"-q", "--checksum", "sha-256=" + sha, "-o", Out("c.txt"), server.Url("/c.txt")}),
+            0)
+      << ReadFile(Log());
+  std::string wrong = sha;
+  wrong[0] = '6';
+  EXPECT_EQ(Run({"-q", "--checksum", "sha-256=" + wrong, "-o", Out("c.txt"), server.Url("/c.txt")}),
+            5);
+  EXPECT_NE(ReadFile(Log()).find("mismatch"), std::string::npos) << ReadFile(Log());
+}
+
+TEST_F(MultidlTest, AListRunsAtMostJobsItemsAtOnce) {
+  std::string list = "# four files\n";
+  for (int i = 0; i < 4; ++i) {
+    FaultRoute route{RandomBytes(3000, 10 + i)};
+    route.stallAfter = 1000;  // each holds its connection until released
+    route.faultTimes = 1;
+    server.Route("/l" + std::to_string(i), route);
+    list += server.Url("/l" + std::to_string(i)) + "\n\n";
+  }
+  testing_support::WriteFile(dir.File("list"), list);
+  const pid_t pid = Spawn({"-q", "-j", "2", "--timeout", "1500", "--reconnect-after", "10", "-i",
+                           dir.File("list"), "-d", dir.File("out")},
+                          Log());
+  std::this_thread::sleep_for(800ms);
+  // Two items stall in their data requests; the other two have not been asked for.
+  int started = 0;
+  for (int i = 0; i < 4; ++i) started += Count("/l" + std::to_string(i), "HEAD") > 0;
+  EXPECT_EQ(started, 2);
+  EXPECT_EQ(Wait(pid), 0) << ReadFile(Log());
+  server.ReleaseStalls();
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(ReadFile(Out("l" + std::to_string(i))), RandomBytes(3000, 10 + i)) << i;
+}
+
+TEST_F(MultidlTest, ContinueAfterSigintFetchesOnlyWhatIsMissing) {
+  const std::string body = RandomBytes(400000, 20);
+  FaultRoute route{body};
+  route.stallAfter = 100000;  // every segment stops half-way the first time
+  route.faultTimes = 2;
+  server.Route("/r.bin", route);
+  const pid_t pid = Spawn({"-n", "2", "-d", dir.File("out"), server.Url("/r.bin")}, Log());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Count("/r.bin", "GET", true) < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  std::this_thread::sleep_for(500ms);
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(Wait(pid), 130) << ReadFile(Log());
+  server.ReleaseStalls();
+  const std::string state = ReadFile(Out("r.bin.multidl"));
+  ASSERT_NE(state.find("\"BytesProceed\""), std::string::npos) << ReadFile(Log());
+
+  EXPECT_EQ(Run({"-q", "-c", "-n", "2", "-d", dir.File("out"), server.Url("/r.bin")}), 0)
+      << ReadFile(Log());
+  EXPECT_EQ(ReadFile(Out("r.bin")), body);
+  EXPECT_FALSE(testing_support::FileExists(Out("r.bin.multidl")));
+  // The resumed requests start past the bytes kept, never at the segment starts.
+  std::vector<std::string> ranges;
+  for (const auto& r : server.Requests()) {
+    if (r.path == "/r.bin" && !r.Header("range").empty()) ranges.push_back(r.Header("range"));
+  }
+  ASSERT_EQ(ranges.size(), 4u);
+  for (std::size_t i = 2; i < 4; ++i) {
+    EXPECT_NE(ranges[i], "bytes=0-200000");
+    EXPECT_NE(ranges[i], "bytes=200000-400000");
+  }
+}
+
+TEST_F(MultidlTest, AChangedResourceIsFetchedAfreshDespiteTheStateFile) {
+  const std::string oldBody = RandomBytes(100000, 30);
+  FaultRoute route{oldBody};
+  route.dropAfter = 20000;
+  server.Route("/ch.bin", route);
+  EXPECT_EQ(Run({"-q", "--tries", "1", "-n", "2", "-d", dir.File("out"), server.Url("/ch.bin")}),
+            3);
+  ASSERT_TRUE(testing_support::FileExists(Out("ch.bin.multidl"))) << "a failure leaves its map";
+  const std::string newBody = RandomBytes(100000, 31);
+  FaultRoute changed{newBody};
+  changed.lastModified = "Thu, 22 Oct 2015 07:28:00 GMT";
+  server.Route("/ch.bin", changed);
+  EXPECT_EQ(Run({"-q", "-c", "-d", dir.File("out"), server.Url("/ch.bin")}), 0) << ReadFile(Log());
+  EXPECT_EQ(ReadFile(Out("ch.bin")), newBody);
+}
+
+TEST_F(MultidlTest, ReadoutOnATerminalRedrawsInPlaceWithTheBar) {
+  FaultRoute route{RandomBytes(300000, 40)};
+  route.stallAfter = 60000;
+  route.faultTimes = 3;
+  server.Route("/t.bin", route);
+  int master = -1;
+  winsize size{};
+  size.ws_col = 100;
+  size.ws_row = 24;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::string program = Program();
+    std::string out = dir.File("out");
+    std::string url = server.Url("/t.bin");
+    ::execl(program.c_str(), program.c_str(), "-n", "3", "--timeout", "1000", "--reconnect-after",
+            "10", "-d", out.c_str(), url.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0) break;
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(master);
+  EXPECT_EQ(Wait(pid), 0) << screen;
+  server.ReleaseStalls();
+  EXPECT_NE(screen.find("t.bin"), std::string::npos);
+  EXPECT_NE(screen.find("\x1b[1A\r\x1b[J"), std::string::npos) << "the line is redrawn in place";
+  // While stalled, each of the three segments shows its done part at its place.
+  EXPECT_NE(screen.find("#...."), std::string::npos) << screen;
+  EXPECT_NE(screen.find("....#"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("done: "), std::string::npos);
+}
+
+TEST_F(MultidlTest, ProxyCredentialsReachAnAuthenticatingProxy) {
+  if (!testing_support::ProxyServer::Available()) GTEST_SKIP() << "no proxy program";
+  testing_support::ProxyServer proxy(dir.Path(), "alice", "s3cret");
+  ASSERT_TRUE(proxy.Started());
+  const std::string body = RandomBytes(50000, 50);
+  server.Route("/p.bin", FaultRoute{body});
+  EXPECT_EQ(Run({"-q", "--tries", "1", "--proxy", proxy.HostPort(), "--proxy-user", "alice:s3cret",
+                 "-d", dir.File("out"), server.Url("/p.bin")}),
+            0)
+      << ReadFile(Log());
+  EXPECT_EQ(ReadFile(Out("p.bin")), body);
+  EXPECT_NE(Run({"-q", "--tries", "1", "--proxy", proxy.HostPort(), "-o", Out("q.bin"),
+                 server.Url("/p.bin")}),
+            0);
+}
+
+TEST_F(MultidlTest, NginxServesAByteIdenticalFile) {
+  if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "no nginx";
+  const std::string body = RandomBytes(1 << 20, 60);
+  testing_support::WriteFile(dir.File("www/n.bin"), body);
+  testing_support::NginxServer nginx(dir.File("nginx"), {dir.File("www")});
+  ASSERT_TRUE(nginx.Started());
+  EXPECT_EQ(Run({"-q", "-n", "5", "-d", dir.File("out"), nginx.Url("/n.bin")}), 0)
+      << ReadFile(Log());
+  EXPECT_EQ(ReadFile(Out("n.bin")), body);
+}
+
+}  // namespace

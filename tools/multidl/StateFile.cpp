@@ -1,0 +1,121 @@
+#include "StateFile.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "download/ResourceState.h"
+
+namespace multidl {
+
+std::string StateFileName(const std::string& localFile) {
+  return localFile + ".multidl";
+}
+
+std::string WriteStateText(const SavedMap& map) {
+  nlohmann::ordered_json json;
+  json["URL"] = map.url;
+  json["ResourceSize"] = map.resourceSize;
+  json["MapDate"] = map.mapDate;
+  json["Segments"] = nlohmann::ordered_json::array();
+  for (const SavedSegment& s : map.segments) {
+    json["Segments"].push_back({{"ResourcePos", s.resourcePos},
+                                {"BytesToProceed", s.bytesToProceed},
+                                {"BytesProceed", s.bytesProceed}});
+  }
+  return json.dump(1) + "\n";
+}
+
+std::optional<SavedMap> ReadStateText(const std::string& text) {
+  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  auto integer = [](const nlohmann::json& object, const char* name, std::int64_t& value) {
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_number_integer()) return false;
+    value = found->get<std::int64_t>();
+    return value >= 0;
+  };
+  SavedMap map;
+  const auto url = json.find("URL");
+  const auto date = json.find("MapDate");
+  const auto segments = json.find("Segments");
+  if (url == json.end() || !url->is_string() || date == json.end() || !date->is_number() ||
+      segments == json.end() || !segments->is_array() || segments->empty()) {
+    return std::nullopt;
+  }
+  map.url = url->get<std::string>();
+  map.mapDate = date->get<double>();
+  if (!integer(json, "ResourceSize", map.resourceSize) || map.resourceSize == 0)
+    return std::nullopt;
+  for (const nlohmann::json& entry : *segments) {
+    SavedSegment s;
+    if (!entry.is_object() || !integer(entry, "ResourcePos", s.resourcePos) ||
+        !integer(entry, "BytesToProceed", s.bytesToProceed) ||
+        !integer(entry, "BytesProceed", s.bytesProceed)) {
+      return std::nullopt;
+    }
+    if (s.resourcePos + s.bytesToProceed > map.resourceSize || s.bytesProceed > s.bytesToProceed) {
+      return std::nullopt;
+    }
+    map.segments.push_back(s);
+  }
+  return map;
+}
+
+bool SaveStateFile(const std::string& path, const SavedMap& map) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    file << WriteStateText(map);
+    file.flush();
+    if (!file) {
+      ::unlink(temporary.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::optional<SavedMap> LoadStateFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream text;
+  text << file.rdbuf();
+  return ReadStateText(text.str());
+}
+
+SavedMap CaptureMap(const TclResourceState& state, rtl::DateTime mapDate, const std::string& url) {
+  SavedMap map;
+  map.url = url;
+  map.resourceSize = state.ResourceSize();
+  map.mapDate = mapDate;
+  for (int i = 0; i < state.Count(); ++i) {
+    const TclResourceStateItem& segment = *state.Items(i);
+    map.segments.push_back(
+        {segment.ResourcePos(), segment.BytesToProceed(), segment.BytesProceed()});
+  }
+  return map;
+}
+
+void RestoreMap(const SavedMap& map, TclResourceState& state) {
+  // Only Init and Assign give a map its size: build the map apart, then copy it in.
+  TclResourceState restored;
+  restored.Init(static_cast<int>(map.segments.size()), map.resourceSize);
+  for (std::size_t i = 0; i < map.segments.size(); ++i) {
+    TclResourceStateItem* segment = restored.Items(static_cast<int>(i));
+    segment->SetResourcePos(map.segments[i].resourcePos);
+    segment->SetBytesToProceed(map.segments[i].bytesToProceed);
+    segment->SetBytesProceed(map.segments[i].bytesProceed);
+  }
+  state.Assign(restored);
+}
+
+}  // namespace multidl
