@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "support/FaultServer.h"
-#include "support/NginxServer.h"
 #include "support/ProxyServer.h"
 #include "support/TempDir.h"
 
@@ -255,17 +255,6 @@ TEST_F(MultidlTest, ProxyCredentialsReachAnAuthenticatingProxy) {
   EXPECT_NE(Run({"-q", "--tries", "1", "--proxy", proxy.HostPort(), "-o", Out("q.bin"),
                  server.Url("/p.bin")}),
             0);
-}
-
-TEST_F(MultidlTest, NginxServesAByteIdenticalFile) {
-  if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "no nginx";
-  const std::string body = RandomBytes(1 << 20, 60);
-  testing_support::WriteFile(dir.File("www/n.bin"), body);
-  testing_support::NginxServer nginx(dir.File("nginx"), {dir.File("www")});
-  ASSERT_TRUE(nginx.Started());
-  EXPECT_EQ(Run({"-q", "-n", "5", "-d", dir.File("out"), nginx.Url("/n.bin")}), 0)
-      << ReadFile(Log());
-  EXPECT_EQ(ReadFile(Out("n.bin")), body);
 }
 
 }  // namespace

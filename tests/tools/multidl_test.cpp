@@ -194,8 +194,10 @@ TEST(MultidlReadout, TheBarFillsEachSegmentsDonePartAtItsPlace) {
     TclProcessStatus secondStatus;
     const char* bar;
   } cases[] = {
-      {0, 0, psProcess, "...................."},     {500, 0, psProcess, "##########.........."},
-      {250, 250, psProcess, "######....######...."}, {0, 500, psFailed, "..........xxxxxxxxxx"},
+      {0, 0, psProcess, "...................."},
+      {500, 0, psProcess, "###########........."},  // the bar meets the next column
+      {250, 250, psProcess, "######....######...."},
+      {0, 500, psFailed, "..........xxxxxxxxxx"},
       {500, 500, psSuccess, "####################"},
   };
   for (const Case& c : cases) {
