@@ -89,7 +89,9 @@ void TclSynchronizerManager::RegisterSynchronizer(TclThreadSynchronizer* synchro
 
 void TclSynchronizerManager::UnregisterSynchronizer(TclThreadSynchronizer* synchronizer) {
   std::lock_guard lock(lock_);
-  TclSyncInfo* info = GetSyncInfoLocked(synchronizer->CreatorThreadId());
+  // Runs from destructors: a record already gone is nothing to release.
+  TclSyncInfo* info = FindSyncInfoLocked(synchronizer->CreatorThreadId());
+  if (info == nullptr) return;
   platform::PostMessage(info->Window, WM_SYNC_RELEASE, 0, reinterpret_cast<platform::LPARAM>(info));
 }
 
@@ -139,6 +141,8 @@ int TclSynchronizerManager::RecordCount() {
 }
 
 TclSynchronizerManager* SynchronizerManager() {
-  static TclSynchronizerManager manager;
-  return &manager;
+  // Never destroyed: a worker that frees itself may still unregister its
+  // synchroniser while the process is ending.
+  static auto* manager = new TclSynchronizerManager;
+  return manager;
 }

@@ -97,7 +97,7 @@ class TclSynchronizerManager {
   std::vector<std::unique_ptr<TclSyncInfo>> list_;
 };
 
-// The process-wide manager, made on first use and freed at shutdown.
+// The process-wide manager, made on first use and kept for the life of the process.
 TclSynchronizerManager* SynchronizerManager();
 
 platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t message,

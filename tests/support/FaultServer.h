@@ -25,6 +25,10 @@ class Server;
 namespace testing_support {
 
 struct FaultRoute {
+  FaultRoute() = default;
+  explicit FaultRoute(std::string routeBody, int routeStatus = 200)
+      : body(std::move(routeBody)), status(routeStatus) {}
+
   std::string body;
   int status = 200;
   std::string contentType = "application/octet-stream";
