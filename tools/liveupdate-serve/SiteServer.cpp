@@ -90,6 +90,9 @@ int SiteServer::Start(int port) {
                         : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
   if (bound <= 0) return -1;
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // A stop asked for before the loop runs would be lost and the loop would
+  // never end: the server counts as started only once it is running.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return bound;
 }
 
