@@ -32,6 +32,24 @@ class OptionalLock {
 
 }  // namespace
 
+template <class T, class Make>
+T* TclDownLoadThreader::TakeOrOpen(TclConnectAction* connectAction, Make make) {
+  // A kept handle action is this worker's only when it was made under this
+  // connect; a new one is fired before it is used.
+  bool made = false;
+  T* action = Connection()->TakeOrMake<T>(
+      [connectAction](T* kept) { return kept->WorksUnder(connectAction->Handle()); }, make, made);
+  if (made) {
+    try {
+      action->Fire(GetTimeOut(TimeOut()));
+    } catch (...) {
+      ReleaseAction(action);
+      throw;
+    }
+  }
+  return action;
+}
+
 TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly,
                                          rtl::Stream* dataStream)
     : TclCustomThreader(url, dataStream), infoOnly_(infoOnly) {}
@@ -41,25 +59,11 @@ void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   if (NoDataWanted()) return;
 
   TclInternetConnection* connection = Connection();
-  // A kept request is this worker's only when it was made under this connect.
-  bool made = false;
-  auto* request = connection->TakeOrMake<TclHttpOpenRequestAction>(
-      [connectAction](TclHttpOpenRequestAction* kept) { return kept->WorksUnder(connectAction->Handle()); },
-      [&] {
-        return new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
-                                            connectAction->Handle(), "GET",
-                                            URLParser().UrlPath() + URLParser().ExtraInfo(), "", "",
-                                            nullptr, GetRequestFlags(false));
-      },
-      made);
-  if (made) {
-    try {
-      request->Fire(GetTimeOut(TimeOut()));
-    } catch (...) {
-      ReleaseAction(request);
-      throw;
-    }
-  }
+  auto* request = TakeOrOpen<TclHttpOpenRequestAction>(connectAction, [&] {
+    return new TclHttpOpenRequestAction(
+        connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
+        URLParser().UrlPath() + URLParser().ExtraInfo(), "", "", nullptr, GetRequestFlags(false));
+  });
   struct Release {
     TclDownLoadThreader* self;
     TclHttpOpenRequestAction* request;
@@ -110,23 +114,11 @@ void TclDownLoadThreader::ProcessFtp(TclConnectAction* connectAction) {
   if (NoDataWanted()) return;
 
   TclInternetConnection* connection = Connection();
-  bool made = false;
-  auto* file = connection->TakeOrMake<TclFtpOpenFileAction>(
-      [connectAction](TclFtpOpenFileAction* kept) { return kept->WorksUnder(connectAction->Handle()); },
-      [&] {
-        return new TclFtpOpenFileAction(connection, connectAction->ParentHandle(),
-                                        connectAction->Handle(), URLParser().UrlPath(),
-                                        GENERIC_READ, FTP_TRANSFER_TYPE_BINARY);
-      },
-      made);
-  if (made) {
-    try {
-      file->Fire(GetTimeOut(TimeOut()));
-    } catch (...) {
-      ReleaseAction(file);
-      throw;
-    }
-  }
+  auto* file = TakeOrOpen<TclFtpOpenFileAction>(connectAction, [&] {
+    return new TclFtpOpenFileAction(connection, connectAction->ParentHandle(),
+                                    connectAction->Handle(), URLParser().UrlPath(), GENERIC_READ,
+                                    FTP_TRANSFER_TYPE_BINARY);
+  });
   struct Release {
     TclDownLoadThreader* self;
     TclFtpOpenFileAction* file;
@@ -155,13 +147,15 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
   } freeBuffer{readBuffer_};
 
   for (;;) {
-    std::fill(readBuffer_.begin(), readBuffer_.end(), 0);
     std::int64_t want = batch;
     if (bounded && BytesToProceed() - bytesProceed_ < batch)
       want = BytesToProceed() - bytesProceed_;
     read.SetBytesToRead(static_cast<DWORD>(std::max<std::int64_t>(want, 0)));
     read.Fire(GetTimeOut(TimeOut()));
     lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
+    // Only the byte after the data is promised to be zero; clearing the whole
+    // buffer for every block would cost a pass over it per block.
+    readBuffer_[static_cast<std::size_t>(std::clamp(lastReadCount_, 0, batch))] = 0;
     if (bounded && lastReadCount_ != want) {
       throw EclInternetError(InternetMessages().ReadDataFailed, 0);
     }

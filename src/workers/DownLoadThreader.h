@@ -31,6 +31,10 @@ class TclDownLoadThreader : public TclCustomThreader {
   void ProcessFtp(TclConnectAction* connectAction) override;
 
  private:
+  // Takes the kept request or file made under ConnectAction, or opens one
+  // with Make and fires it.
+  template <class T, class Make>
+  T* TakeOrOpen(TclConnectAction* connectAction, Make make);
   void AddRangeHeader(TclHttpOpenRequestAction* request);
   void ReadData(TclInternetResourceAction* handleAction);
   bool NoDataWanted() const { return infoOnly_ || BytesToProceed() == 0 || Terminated(); }
