@@ -32,9 +32,19 @@ function(liveupdate_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  set(_serial FALSE)
+  if(T_LABELS STREQUAL "gui")
+    # Each run gets its own virtual X server; one at a time, since xvfb-run
+    # picks its display number by looking for a free one.
+    set_target_properties(${T_NAME} PROPERTIES
+      CROSSCOMPILING_EMULATOR "xvfb-run;-a;-s;-screen 0 1024x768x24")
+    target_compile_definitions(${T_NAME} PRIVATE
+      LIVEUPDATE_TEST_ARTIFACTS="${CMAKE_BINARY_DIR}/test-artifacts")
+    set(_serial TRUE)
+  endif()
   # One label per test: a label list does not survive test discovery intact.
   gtest_discover_tests(${T_NAME}
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} RUN_SERIAL ${_serial}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
@@ -53,12 +63,18 @@ endfunction()
 #   *_test.cpp              -> <prefix>_tests              (label unit)
 #   *_threading_test.cpp    -> <prefix>_threading_tests    (label threading: real threads against each other, also run under the thread sanitizer)
 #   *_integration_test.cpp  -> <prefix>_integration_tests  (label integration)
+#   *_gui_test.cpp          -> <prefix>_gui_tests          (label gui: run under xvfb-run, linked with GUI_LIBS too;
+#                              left out when the build has no GUI)
 function(liveupdate_test_folder prefix)
-  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "" "LIBS;GUI_LIBS" ${ARGN})
   file(GLOB _all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB _threading CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_threading_test.cpp)
   file(GLOB _integration CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_integration_test.cpp)
+  file(GLOB _gui CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_gui_test.cpp)
   set(_unit ${_all})
+  if(_gui)
+    list(REMOVE_ITEM _unit ${_gui})
+  endif()
   if(_threading)
     list(REMOVE_ITEM _unit ${_threading})
   endif()
@@ -75,5 +91,9 @@ function(liveupdate_test_folder prefix)
   if(_integration)
     liveupdate_test(NAME ${prefix}_integration_tests SOURCES ${_integration} LIBS ${F_LIBS} test_support
       LABELS integration TIMEOUT 300)
+  endif()
+  if(_gui AND LIVEUPDATE_GUI)
+    liveupdate_test(NAME ${prefix}_gui_tests SOURCES ${_gui} LIBS ${F_LIBS} ${F_GUI_LIBS} test_support
+      LABELS gui TIMEOUT 300)
   endif()
 endfunction()

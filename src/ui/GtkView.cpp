@@ -124,7 +124,8 @@ void TclGtkView::PaintControl(TclGraphicControl& control) {
 gboolean TclGtkView::OnDrawBar(GtkWidget*, cairo_t* context, gpointer self) {
   auto* view = static_cast<TclGtkView*>(self);
   if (view->bar_) view->bar_->Paint(context);
-  return TRUE;
+  // Handlers connected later still run (and may look at what was painted).
+  return FALSE;
 }
 
 gboolean TclGtkView::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {

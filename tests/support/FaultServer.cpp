@@ -184,6 +184,9 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
         stallAfter = static_cast<size_t>(-1);
       }
     }
+    if (route.cutAt != static_cast<size_t>(-1)) {
+      dropAfter = std::min(dropAfter, route.cutAt > range.first ? route.cutAt - range.first : 0);
+    }
     auto provide = [this, shared, dropAfter, stallAfter](size_t offset, size_t length,
                                                          httplib::DataSink& sink) {
       size_t end = std::min(offset + length, shared->size());

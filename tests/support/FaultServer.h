@@ -40,6 +40,9 @@ struct FaultRoute {
   long long misplaceRange = 0;               // answer 206 starting this many bytes off
   size_t dropAfter = static_cast<size_t>(-1);   // close after this many body bytes
   size_t stallAfter = static_cast<size_t>(-1);  // stop sending after this many body bytes
+  // Every answer ends (connection closed) before this byte of the resource,
+  // whatever range was asked for: a file that can never be fetched whole.
+  size_t cutAt = static_cast<size_t>(-1);
   bool stallBeforeHeaders = false;
   // When not negative, dropAfter and stallAfter apply only to the first this
   // many requests that carry a Range line (a fault that a retry gets past).

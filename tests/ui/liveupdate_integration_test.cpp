@@ -1,9 +1,13 @@
 // The real liveupdate program (console front-end) copied into an application
-// folder whose path has a blank, run against liveupdate-serve on 127.0.0.1.
+// folder whose path has a blank, run against a local update site on
+// 127.0.0.1: liveupdate-serve, nginx, or the fault server for what goes wrong.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppFolder.h"
@@ -11,15 +15,33 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "support/ChildProcess.h"
+#include "support/FaultServer.h"
+#include "support/NginxServer.h"
 #include "support/TempDir.h"
 
 namespace {
 
+using testing_support::FaultRoute;
+using testing_support::FaultServer;
 using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
 const std::string kBin = platform::ExecutableFolder();
+
+// An application folder with the stand-in main application and the
+// libraries the copied program loads from beside itself.
+void Furnish(const app_testing::AppFolder& folder) {
+  folder.Write("tarvo.exe", app_testing::RecorderScript(folder.File("tarvo-args.txt")));
+  ::chmod(folder.File("tarvo.exe").c_str(), 0755);
+  for (const char* lib : {"libcl_platform.so", "libinetclient.so"}) {
+    platform::CopyFile(kBin + lib, folder.File(lib), false);
+  }
+}
+
+std::string Setting(const app_testing::AppFolder& folder, const std::string& key) {
+  return app::ReadSetting(folder.Path(), key, "<none>");
+}
 
 class Liveupdate : public ::testing::Test {
  protected:
@@ -30,49 +52,52 @@ class Liveupdate : public ::testing::Test {
                                  std::to_string(port)},
         site.File("serve.log"));
     EXPECT_TRUE(testing_support::WaitForListener(port, std::chrono::seconds(10)));
+    siteUrl = "http://127.0.0.1:" + std::to_string(port);
     record = folder.File("tarvo-args.txt");
-    folder.Write("tarvo.exe", app_testing::RecorderScript(record));
-    ::chmod(folder.File("tarvo.exe").c_str(), 0755);
-    for (const char* lib : {"libcl_platform.so", "libinetclient.so"}) {
-      platform::CopyFile(kBin + lib, folder.File(lib), false);
-    }
+    Furnish(folder);
   }
   void Serve(const std::string& path, const std::string& body) {
     platform::ForceDirectories(platform::ExtractFileDir(site.File("tarvo/" + path)));
     WriteFile(site.File("tarvo/" + path), body);
   }
-  // Copies the program in as Name and runs it to its end.
-  int Run(const std::string& name, std::vector<std::string> args) {
-    platform::CopyFile(kBin + "liveupdate", folder.File(name), false);
-    ::chmod(folder.File(name).c_str(), 0755);
+  // Copies the program into Where as Name and starts it against Url.
+  int Start(const app_testing::AppFolder& where, const std::string& name,
+            std::vector<std::string> args, const std::string& url) {
+    platform::CopyFile(kBin + "liveupdate", where.File(name), false);
+    ::chmod(where.File(name).c_str(), 0755);
     std::vector<std::string> argv{"/usr/bin/env", "LIVEUPDATE_CONSOLE=1",
-                                  "LIVEUPDATE_SERVER=http://127.0.0.1:" + std::to_string(port),
-                                  folder.File(name)};
+                                  "LIVEUPDATE_SERVER=" + url, where.File(name)};
     argv.insert(argv.end(), args.begin(), args.end());
-    int pid = 0, code = -1;
+    int pid = 0;
     EXPECT_TRUE(platform::StartProcess(argv, &pid));
-    EXPECT_TRUE(platform::WaitForProcess(pid, std::chrono::seconds(120), code));
+    return pid;
+  }
+  static int Wait(int pid) {
+    int code = -1;
+    EXPECT_TRUE(platform::WaitForProcess(pid, std::chrono::seconds(200), code));
     return code;
   }
-  std::string Setting(const std::string& key) {
-    return app::ReadSetting(folder.Path(), key, "<none>");
+  // Runs the program to its end in the test's own folder.
+  int Run(const std::string& name, std::vector<std::string> args) {
+    return Wait(Start(folder, name, std::move(args), siteUrl));
   }
+  int RunAgainst(const std::string& url, std::vector<std::string> args) {
+    return Wait(Start(folder, "liveupdate1.exe", std::move(args), url));
+  }
+  std::string Setting(const std::string& key) { return ::Setting(folder, key); }
+  // An update with entries of every kind, and some that are dropped.
+  void ServeEveryKind();
+  void CheckEveryKindInstalled();
 
   testing_support::TempDir site;
   app_testing::AppFolder folder;
   int port = 0;
+  std::string siteUrl;
   std::unique_ptr<testing_support::ChildProcess> server;
   std::string record;
 };
 
-TEST_F(Liveupdate, NoArgumentsExitAtOnceWithoutTouchingAnything) {
-  EXPECT_EQ(Run("liveupdate1.exe", {}), 0);
-  EXPECT_FALSE(FileExists(folder.File("sms.ini")));
-  EXPECT_FALSE(FileExists(record));
-  EXPECT_FALSE(FileExists(folder.File("liveupdate")));
-}
-
-TEST_F(Liveupdate, EveryKindInstallsAndTheMainApplicationGetsItsArguments) {
+void Liveupdate::ServeEveryKind() {
   Serve("livelist.txt",
         "[main]\nfile1=0,plain.dat\nfile2=1,data/first.dat\nfile3=2,bin/"
         "setup.sh\nfile4=3,updater.new\n"
@@ -87,8 +112,9 @@ TEST_F(Liveupdate, EveryKindInstallsAndTheMainApplicationGetsItsArguments) {
   Serve("file/odd.dat", "nine");
   Serve("file/last.dat", "last");
   folder.Write("old/gone.dat", "previous");
+}
 
-  EXPECT_EQ(Run("liveupdate1.exe", {"v3", "main", "a b", "c"}), 0);
+void Liveupdate::CheckEveryKindInstalled() {
   EXPECT_EQ(ReadFile(folder.File("plain.dat")), "zero");
   EXPECT_EQ(ReadFile(folder.File("data/first.dat")), "first");
   EXPECT_EQ(ReadFile(folder.File("odd.dat")), "nine");
@@ -98,6 +124,7 @@ TEST_F(Liveupdate, EveryKindInstallsAndTheMainApplicationGetsItsArguments) {
   EXPECT_FALSE(FileExists(folder.File("liveupdate/old/gone.dat")));
   EXPECT_FALSE(FileExists(folder.File("bad.dat")));
   EXPECT_FALSE(FileExists(site.Path() + "/escape.dat"));
+  EXPECT_FALSE(FileExists(site.Path() + "/tarvo/escape.dat"));
   EXPECT_EQ(Setting("ver"), "v3");
   EXPECT_EQ(Setting("Liveupdate"), "liveupdate2.exe");
   EXPECT_EQ(Setting("firstrun"), ",data/first.dat");
@@ -105,6 +132,32 @@ TEST_F(Liveupdate, EveryKindInstallsAndTheMainApplicationGetsItsArguments) {
             (std::vector<std::string>{folder.File("bin/setup.sh")}));
   EXPECT_EQ(app_testing::WaitForLines(record),
             (std::vector<std::string>{folder.File("tarvo.exe"), "a b", "c"}));
+}
+
+TEST_F(Liveupdate, NoArgumentsExitAtOnceWithoutTouchingAnything) {
+  EXPECT_EQ(Run("liveupdate1.exe", {}), 0);
+  EXPECT_FALSE(FileExists(folder.File("sms.ini")));
+  EXPECT_FALSE(FileExists(record));
+  EXPECT_FALSE(FileExists(folder.File("liveupdate")));
+}
+
+TEST_F(Liveupdate, EveryKindInstallsAndTheMainApplicationGetsItsArguments) {
+  ServeEveryKind();
+  EXPECT_EQ(Run("liveupdate1.exe", {"v3", "main", "a b", "c"}), 0);
+  CheckEveryKindInstalled();
+}
+
+TEST_F(Liveupdate, EveryKindInstallsFromASiteServedByNginx) {
+  if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  testing_support::TempDir work;
+  testing_support::NginxOptions options;
+  options.root = site.Path();
+  testing_support::NginxServer nginx(work.Path(), options);
+  ASSERT_TRUE(nginx.Started());
+  ServeEveryKind();
+  EXPECT_EQ(RunAgainst(nginx.Url(""), {"v3", "main", "a b", "c"}), 0);
+  CheckEveryKindInstalled();
+  EXPECT_NE(nginx.AccessLog().find("GET /tarvo/file/last.dat"), std::string::npos);
 }
 
 TEST_F(Liveupdate, RunningAsLiveUpdate1InAnyCaseWritesTheOtherName) {
@@ -122,6 +175,80 @@ TEST_F(Liveupdate, AnEmptySectionInstallsNothingAndRecordsTheVersion) {
   EXPECT_FALSE(FileExists(folder.File("plain.dat")));
   EXPECT_EQ(Setting("ver"), "v5");
   EXPECT_EQ(app_testing::WaitForLines(record).size(), 1u);
+}
+
+// The stored window gives ten tries with five-second pauses, so each of
+// these takes the better part of a minute.
+TEST_F(Liveupdate, AFileCutShortLeavesTheVersionUnwrittenAndStillHandsOver) {
+  FaultServer faults;
+  faults.Route("/tarvo/livelist.txt",
+               FaultRoute("[main]\nfile1=0,whole.dat\nfile2=0,cut.dat\nfile3=0,after.dat\n"));
+  faults.Route("/tarvo/file/whole.dat", FaultRoute("whole"));
+  FaultRoute cut(testing_support::RandomBytes(1000, 5));
+  cut.cutAt = 600;
+  faults.Route("/tarvo/file/cut.dat", cut);
+  faults.Route("/tarvo/file/after.dat", FaultRoute("after"));
+
+  EXPECT_EQ(RunAgainst(faults.Url(""), {"v6", "main", "x"}), 0);
+  EXPECT_EQ(Setting("ver"), "<none>");
+  EXPECT_EQ(ReadFile(folder.Staged("whole.dat")), "whole") << "staged files stay";
+  EXPECT_FALSE(FileExists(folder.File("whole.dat"))) << "nothing is installed";
+  EXPECT_FALSE(FileExists(folder.File("cut.dat")));
+  auto requests = faults.Requests();
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                          [](const auto& r) { return r.path == "/tarvo/file/after.dat"; }),
+            0)
+      << "the run ends with the file that failed";
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                          [](const auto& r) {
+                            return r.method == "GET" && r.path == "/tarvo/file/cut.dat" &&
+                                   !r.Header("range").empty();
+                          }),
+            10)
+      << "every one of the ten tries asked for the rest";
+  EXPECT_EQ(app_testing::WaitForLines(record),
+            (std::vector<std::string>{folder.File("tarvo.exe"), "x"}));
+}
+
+TEST_F(Liveupdate, AnUnreachableServerLeavesTheVersionUnwrittenAndStillHandsOver) {
+  const std::string nobody = "http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort());
+  EXPECT_EQ(RunAgainst(nobody, {"v7", "main", "y"}), 0);
+  EXPECT_EQ(Setting("ver"), "<none>");
+  EXPECT_EQ(app_testing::WaitForLines(record),
+            (std::vector<std::string>{folder.File("tarvo.exe"), "y"}));
+}
+
+TEST_F(Liveupdate, ASecondCopyStartedWhileTheFirstRunsRunsToo) {
+  FaultServer faults;
+  faults.Route("/tarvo/livelist.txt",
+               FaultRoute("[main]\nfile1=0,slow.dat\n[other]\nfile1=0,quick.dat\n"));
+  FaultRoute slow(testing_support::RandomBytes(5000, 6));
+  slow.stallAfter = 100;
+  slow.faultTimes = 1;
+  faults.Route("/tarvo/file/slow.dat", slow);
+  faults.Route("/tarvo/file/quick.dat", FaultRoute("quick"));
+  auto slowAsked = [&] {
+    auto requests = faults.Requests();
+    return std::any_of(requests.begin(), requests.end(),
+                       [](const auto& r) { return r.path == "/tarvo/file/slow.dat"; });
+  };
+
+  const int first = Start(folder, "liveupdate1.exe", {"v8", "main"}, faults.Url(""));
+  for (int i = 0; i < 1000 && !slowAsked(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(slowAsked());
+
+  app_testing::AppFolder second;
+  Furnish(second);
+  EXPECT_EQ(Wait(Start(second, "liveupdate1.exe", {"w1", "other"}, faults.Url(""))), 0);
+  EXPECT_EQ(ReadFile(second.File("quick.dat")), "quick");
+  EXPECT_EQ(::Setting(second, "ver"), "w1");
+  EXPECT_EQ(Setting("ver"), "<none>") << "the first copy is still in its download";
+
+  faults.ReleaseStalls();
+  EXPECT_EQ(Wait(first), 0);
+  EXPECT_EQ(ReadFile(folder.File("slow.dat")), testing_support::RandomBytes(5000, 6));
+  EXPECT_EQ(Setting("ver"), "v8");
 }
 
 }  // namespace
