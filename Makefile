@@ -4,7 +4,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test unit integration sanitize asan tsan fuzz bench demo clean format
+.PHONY: all deps configure build test unit integration sanitize asan tsan fuzz bench bench-multidl demo clean format
 
 all: build
 
@@ -56,6 +56,10 @@ fuzz: deps
 
 bench: build
 	scripts/run-benchmarks.sh $(BUILD)
+
+# multidl against curl, wget, aria2c and axel on the shared loopback harness.
+bench-multidl: build
+	scripts/bench-multidl.sh $(BUILD)
 
 demo: build
 	@if [ -x scripts/demo.sh ]; then scripts/demo.sh $(BUILD); else \

@@ -2,6 +2,8 @@
 # Installs every Debian package the build, the tests and the demo need, and only
 # those that are missing. Safe to run again; needs root (or sudo) when something
 # is missing. CI has no standard input, so nothing here may ask a question.
+# Arguments name further packages to have (the download benchmark's tools).
+# Usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,7 @@ packages=(
   gzip curl python3
   nginx vsftpd python3-pyftpdlib tinyproxy
   xvfb xauth fonts-wqy-microhei
+  "$@"
 )
 
 missing=()

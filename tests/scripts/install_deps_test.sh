@@ -57,10 +57,13 @@ fail() {
 }
 
 # run_as <uid> [apt-get sub-command that fails]; leaves the status in $status.
+# run_as <uid> [apt-get sub-command that fails [extra package...]]
 run_as() {
   : >"$log"
-  STANDIN_LOG=$log STANDIN_UID=$1 STANDIN_APT_FAILS=${2:-none} PATH="$bin:$PATH" \
-    bash "$script" >"$work/out" 2>&1
+  local uid=$1 fails=${2:-none}
+  shift $(($# < 2 ? $# : 2))
+  STANDIN_LOG=$log STANDIN_UID=$uid STANDIN_APT_FAILS=$fails PATH="$bin:$PATH" \
+    bash "$script" "$@" >"$work/out" 2>&1
   status=$?
 }
 
@@ -107,6 +110,12 @@ for uid in 0 1000; do
 done
 run_as 0 update
 if grep -q '^apt-get install ' "$log"; then fail "root: install ran after a failed update"; fi
+
+# Packages named on the command line are installed with the others.
+run_as 0 none aria2 axel
+[ "$status" -eq 0 ] || fail "extra packages: exit status $status"
+install_line_of | grep -q -- ' fonts-wqy-microhei aria2 axel \[' ||
+  fail "extra packages: not on the install line: $(install_line_of)"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/FaultServer.h"
+#include "support/NginxServer.h"
 #include "support/ProxyServer.h"
 #include "support/TempDir.h"
 
@@ -84,6 +85,26 @@ TEST_F(MultidlTest, DownloadsEveryByteInSegmentsAndExitsZero) {
   EXPECT_EQ(ReadFile(Out("a.bin")), body);
   EXPECT_EQ(Count("/a.bin", "GET", true), 4);
   EXPECT_FALSE(testing_support::FileExists(Out("a.bin.multidl"))) << "no state once complete";
+}
+
+TEST_F(MultidlTest, FetchesFromNginxInFiveSegments) {
+  if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  const std::string body = RandomBytes(5 << 20, 7);
+  ::mkdir(dir.File("site").c_str(), 0755);
+  testing_support::WriteFile(dir.File("site/big.bin"), body);
+  testing_support::NginxOptions options;
+  options.root = dir.File("site");
+  testing_support::NginxServer nginx(dir.File("nginx"), options);
+  ASSERT_TRUE(nginx.Started());
+  EXPECT_EQ(Run({"-q", "-n", "5", "-d", dir.File("out"), nginx.Url("/big.bin")}), 0)
+      << ReadFile(Log());
+  EXPECT_TRUE(ReadFile(Out("big.bin")) == body);
+  const std::string log = nginx.AccessLog();
+  int partial = 0;
+  for (size_t at = log.find("\"GET /big.bin HTTP/1.1\" 206 "); at != std::string::npos;
+       at = log.find("\"GET /big.bin HTTP/1.1\" 206 ", at + 1))
+    ++partial;
+  EXPECT_EQ(partial, 5) << log;
 }
 
 TEST_F(MultidlTest, FailuresHaveTheirDocumentedStatus) {

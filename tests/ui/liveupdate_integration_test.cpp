@@ -2,7 +2,12 @@
 // folder whose path has a blank, run against a local update site on
 // 127.0.0.1: liveupdate-serve, nginx, or the fault server for what goes wrong.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -249,6 +254,90 @@ TEST_F(Liveupdate, ASecondCopyStartedWhileTheFirstRunsRunsToo) {
   EXPECT_EQ(Wait(first), 0);
   EXPECT_EQ(ReadFile(folder.File("slow.dat")), testing_support::RandomBytes(5000, 6));
   EXPECT_EQ(Setting("ver"), "v8");
+}
+
+// Reads the terminal's output until Text shows (true) or the limit passes.
+bool ReadUntil(int terminal, const std::string& text, std::string& seen,
+               std::chrono::seconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (seen.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    pollfd ready{terminal, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    seen.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+TEST_F(Liveupdate, CtrlCOnATerminalAsksTheCloseQuestion) {
+  // A paced site, so that the question comes while the file arrives.
+  testing_support::TempDir paced;
+  const int pacedPort = testing_support::FreeLoopbackPort();
+  testing_support::ChildProcess pacedServer(
+      {kBin + "liveupdate-serve", "--root", site.Path(), "--port", std::to_string(pacedPort),
+       "--rate", "100000"},
+      paced.File("serve.log"));
+  ASSERT_TRUE(testing_support::WaitForListener(pacedPort, std::chrono::seconds(10)));
+  Serve("livelist.txt", "[main]\nfile1=0,big.dat\nfile2=0,after.dat\n");
+  const std::string big = testing_support::RandomBytes(300000, 8);
+  Serve("file/big.dat", big);
+  Serve("file/after.dat", "after");
+  platform::CopyFile(kBin + "liveupdate", folder.File("liveupdate1.exe"), false);
+  ::chmod(folder.File("liveupdate1.exe").c_str(), 0755);
+
+  struct Case {
+    const char* answer;
+    const char* version;
+  } cases[] = {{"n", "v9"}, {"yes", "<none>"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("answered ") + c.answer);
+    const std::string server = "LIVEUPDATE_SERVER=http://127.0.0.1:" + std::to_string(pacedPort);
+    const std::string program = folder.File("liveupdate1.exe");
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // The terminal's session leader stands in for the shell: it outlives
+      // the updater until the main application has recorded its start, since
+      // the session's end would hang that up.
+      const pid_t updater = ::fork();
+      if (updater == 0) {
+        ::execl("/usr/bin/env", "env", "LIVEUPDATE_CONSOLE=1", server.c_str(), program.c_str(),
+                "v9", "main", static_cast<char*>(nullptr));
+        ::_exit(127);
+      }
+      ::signal(SIGINT, SIG_IGN);
+      int status = 0;
+      ::waitpid(updater, &status, 0);
+      for (int i = 0; i < 1000 && ::access(record.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
+    }
+    std::string seen;
+    EXPECT_TRUE(ReadUntil(terminal, "下载文件big.dat...", seen)) << seen;
+    ASSERT_EQ(::write(terminal, "\x03", 1), 1);  // Ctrl-C, as typed
+    EXPECT_TRUE(ReadUntil(terminal, "(yes/no) ", seen)) << seen;
+    EXPECT_NE(seen.find("确实要关闭吗？"), std::string::npos);
+    const std::string line = std::string(c.answer) + "\n";
+    ASSERT_EQ(::write(terminal, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    // Everything it still writes is read, so it never blocks on a full terminal.
+    ReadUntil(terminal, "\x04never", seen, std::chrono::seconds(30));
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Setting("ver"), c.version);
+    EXPECT_TRUE(ReadFile(c.version[0] == 'v' ? folder.File("big.dat")
+                                             : folder.Staged("big.dat")) == big)
+        << "the file in progress finishes either way";
+    EXPECT_EQ(FileExists(folder.File("after.dat")), c.version[0] == 'v');
+    EXPECT_EQ(app_testing::WaitForLines(record).size(), 1u) << "the main application starts";
+    for (const char* file : {"tarvo-args.txt", "sms.ini", "big.dat", "after.dat",
+                             "liveupdate/big.dat", "liveupdate/after.dat"})
+      ::unlink(folder.File(file).c_str());
+  }
 }
 
 }  // namespace
