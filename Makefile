@@ -54,8 +54,11 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
+# The micro-benchmarks, then the download benchmark (multidl, curl and aria2c
+# on the benchmark's own nginx).
 bench: build
 	scripts/run-benchmarks.sh $(BUILD)
+	bench/download/run.sh $(BUILD)
 
 # multidl against curl, wget, aria2c and axel on the shared loopback harness.
 bench-multidl: build

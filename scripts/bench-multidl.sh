@@ -11,5 +11,6 @@ harness=${LIVEUPDATE_BENCH_HARNESS:-../shared/bench/run.sh}
 [ -x "$harness" ] || { echo "bench-multidl: no harness at $harness" >&2; exit 2; }
 scripts/install-deps.sh aria2 axel wget time
 cmake --build "$build" --target multidl -j "$(nproc)"
-export MULTIDL="${MULTIDL:-$PWD/$build/bin/multidl -q {URL} -o {OUT} -n 5 --batch-size 65536}"
+default_command="$PWD/$build/bin/multidl -q {URL} -o {OUT} -n 5 --batch-size 65536"
+export MULTIDL=${MULTIDL:-$default_command}
 exec "$harness"

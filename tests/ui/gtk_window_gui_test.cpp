@@ -33,6 +33,8 @@ const std::string kBin = platform::ExecutableFolder();
 constexpr int kFileSize = 600000;
 // Per connection: the file takes seconds, so both shots fall in the middle.
 constexpr int kRate = 150000;
+// The virtual screen ctest starts the test on.
+constexpr int kScreenWidth = 1024, kScreenHeight = 768;
 
 // A copy of an RGB image's pixels, red in the low byte as the bar's colours.
 struct Shot {
@@ -169,6 +171,20 @@ class UpdaterWindow : public ::testing::Test {
     gtk_widget_get_allocation(view->Label(), &allocation);
     labelArea = allocation;
     g_object_unref(pixbuf);
+    // The window itself: a fixed-size dialog-type toplevel, centred on the
+    // screen, the label in a 9-point font.
+    GtkWindow* window = GTK_WINDOW(view->Window());
+    dialogType = gtk_window_get_type_hint(window) == GDK_WINDOW_TYPE_HINT_DIALOG;
+    resizable = gtk_window_get_resizable(window);
+    gdk_window_get_origin(gtk_widget_get_window(view->Window()), &origin.x, &origin.y);
+    labelPoints = 0;
+    if (PangoAttrList* attributes = gtk_label_get_attributes(GTK_LABEL(view->Label()))) {
+      PangoAttrIterator* it = pango_attr_list_get_iterator(attributes);
+      if (auto* font = reinterpret_cast<PangoAttrFontDesc*>(
+              pango_attr_iterator_get(it, PANGO_ATTR_FONT_DESC)))
+        labelPoints = pango_font_description_get_size(font->desc) / PANGO_SCALE;
+      pango_attr_iterator_destroy(it);
+    }
   }
 
   static GtkWidget* FindMessageDialog() {
@@ -253,6 +269,11 @@ class UpdaterWindow : public ::testing::Test {
       // The sunken frame around the bar is drawn in other colours.
       EXPECT_NE(shot.At(bevelLeft, bevelTop + 8), background);
     }
+    EXPECT_TRUE(dialogType);
+    EXPECT_FALSE(resizable);
+    EXPECT_EQ(origin.x, (kScreenWidth - 324) / 2);
+    EXPECT_EQ(origin.y, (kScreenHeight - 70) / 2);
+    EXPECT_EQ(labelPoints, 9);
     EXPECT_GT(bytesAtShot[1], bytesAtShot[0]);
     EXPECT_FALSE(shots[0].SameRegion(shots[1], barLeft, barTop, barWidth, barHeight))
         << "the segments grew between the shots";
@@ -279,6 +300,10 @@ class UpdaterWindow : public ::testing::Test {
   std::vector<std::int64_t> bytesAtShot;
   std::vector<std::string> labelAtShot;
   GtkAllocation labelArea{};
+  bool dialogType = false;
+  bool resizable = true;
+  GdkPoint origin{};
+  int labelPoints = 0;
   std::string questionTitle;
   std::string questionText;
   std::int64_t bytesAtAnswer = 0;
