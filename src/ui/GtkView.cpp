@@ -56,7 +56,9 @@ TclGtkView::~TclGtkView() {
 }
 
 void TclGtkView::SetApplicationTitle(const std::string& title) {
-  g_set_application_name(title.c_str());
+  // GLib takes an application name once per process: the last title set
+  // before the window is shown is the one given to it.
+  title_ = title;
 }
 
 void TclGtkView::SetCaption(const std::string& caption) {
@@ -75,7 +77,11 @@ void TclGtkView::Show(app::TfrmLive& form) {
   caption_ = form.Caption();
   labelText_ = form.lbl->Caption();
 
-  if (!title_.empty()) g_set_application_name(title_.c_str());
+  static bool named = false;
+  if (!title_.empty() && !named) {
+    g_set_application_name(title_.c_str());
+    named = true;
+  }
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window_), caption_.c_str());
   // A dialog-type, fixed-size window: the title bar keeps only its close box.

@@ -133,6 +133,7 @@ class UpdaterWindow : public ::testing::Test {
     answer_ = answer;
     name_ = name;
     view->Show(*form);
+    if (const char* given = g_get_application_name()) applicationName = given;
     // The bitmap of every paint of the bar is kept, so a shot can be
     // compared with what was painted last.
     g_signal_connect(view->BarArea(), "draw", G_CALLBACK(&UpdaterWindow::AfterBarDraw), this);
@@ -269,6 +270,7 @@ class UpdaterWindow : public ::testing::Test {
       // The sunken frame around the bar is drawn in other colours.
       EXPECT_NE(shot.At(bevelLeft, bevelTop + 8), background);
     }
+    EXPECT_EQ(applicationName, "QuorinPellix自动升级") << "the title the window's creation set";
     EXPECT_TRUE(dialogType);
     EXPECT_FALSE(resizable);
     EXPECT_EQ(origin.x, (kScreenWidth - 324) / 2);
@@ -304,6 +306,7 @@ class UpdaterWindow : public ::testing::Test {
   bool resizable = true;
   GdkPoint origin{};
   int labelPoints = 0;
+  std::string applicationName;
   std::string questionTitle;
   std::string questionText;
   std::int64_t bytesAtAnswer = 0;
