@@ -55,7 +55,8 @@ void TclConsoleView::SetLabelText(const std::string& text) {
 void TclConsoleView::PaintControl(TclGraphicControl& control) {
   auto* bar = dynamic_cast<TclProgressBar*>(&control);
   if (bar == nullptr) return;
-  bar_ = ConsoleBarText(bar->ResourceState(), kBarCells);
+  // Called for every block of a download: the bar's text is made only when
+  // it is drawn.
   if (form_ == nullptr) return;
   const int percent = ConsolePercent(bar->ResourceState());
   if (interactive_) {
@@ -72,23 +73,24 @@ void TclConsoleView::PaintControl(TclGraphicControl& control) {
 }
 
 void TclConsoleView::Draw(bool labelChanged) {
-  if (asking_) return;
+  if (asking_ || form_ == nullptr) return;
+  const std::string bar = ConsoleBarText(form_->clProgressBar1->ResourceState(), kBarCells);
   if (!interactive_) {
     if (labelChanged) {
       std::fprintf(out_, "%s\n", label_.c_str());
       lastTenth_ = -1;
     } else {
-      std::fprintf(out_, "%s\n", bar_.c_str());
+      std::fprintf(out_, "%s\n", bar.c_str());
     }
     std::fflush(out_);
     return;
   }
   if (!drawn_) {
-    std::fprintf(out_, "%s\n%s", label_.c_str(), bar_.c_str());
+    std::fprintf(out_, "%s\n%s", label_.c_str(), bar.c_str());
   } else if (labelChanged) {
-    std::fprintf(out_, "\r\033[K\033[1A\r\033[K%s\n%s", label_.c_str(), bar_.c_str());
+    std::fprintf(out_, "\r\033[K\033[1A\r\033[K%s\n%s", label_.c_str(), bar.c_str());
   } else {
-    std::fprintf(out_, "\r\033[K%s", bar_.c_str());
+    std::fprintf(out_, "\r\033[K%s", bar.c_str());
   }
   drawn_ = true;
   std::fflush(out_);

@@ -51,7 +51,6 @@ class TclConsoleView : public app::TclLiveView {
   app::TfrmLive* form_ = nullptr;
   std::string title_;
   std::string label_;
-  std::string bar_;
   int lastTenth_ = -1;
   bool drawn_ = false;
   bool asking_ = false;

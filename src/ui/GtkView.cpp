@@ -206,11 +206,4 @@ void TclGtkView::Run() {
   }
 }
 
-GdkPixbuf* TclGtkView::Capture() const {
-  if (!window_ || !gtk_widget_get_realized(window_)) return nullptr;
-  GdkWindow* window = gtk_widget_get_window(window_);
-  return gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window),
-                                    gdk_window_get_height(window));
-}
-
 }  // namespace ui

@@ -41,11 +41,7 @@ class TclGtkView : public app::TclLiveView {
   // The toplevel and its parts, for whoever needs to look at them (tests).
   GtkWidget* Window() const { return window_; }
   GtkWidget* Label() const { return label_; }
-  GtkWidget* Frame() const { return frame_; }
   GtkWidget* BarArea() const { return barArea_; }
-  // The window's client area as an image; null before it is shown.
-  GdkPixbuf* Capture() const;
-  bool Closed() const { return closed_; }
 
  private:
   TclGtkView();

@@ -45,11 +45,8 @@ class DownloadTest : public ::testing::Test {
     std::sort(ranges.begin(), ranges.end());
     return ranges;
   }
-  int Count(const std::string& path, const std::string& method) {
-    auto requests = server.Requests();
-    return static_cast<int>(std::count_if(requests.begin(), requests.end(), [&](const auto& r) {
-      return r.path == path && r.method == method;
-    }));
+  int Count(const std::string& path, const std::string& method) const {
+    return server.Count(path, method);
   }
 
   TempDir dir;

@@ -252,6 +252,16 @@ std::vector<RecordedRequest> FaultServer::Requests() const {
   return requests_;
 }
 
+int FaultServer::Count(const std::string& path, const std::string& method, bool rangedOnly) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int count = 0;
+  for (const RecordedRequest& r : requests_) {
+    count += r.path == path && (method.empty() || r.method == method) &&
+             (!rangedOnly || !r.Header("range").empty());
+  }
+  return count;
+}
+
 void FaultServer::ReleaseStalls() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

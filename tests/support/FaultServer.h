@@ -75,6 +75,9 @@ class FaultServer {
   int Port() const { return port_; }
   std::string Url(const std::string& path) const;
   std::vector<RecordedRequest> Requests() const;
+  // Requests received for Path; any method when Method is empty, only those
+  // with a Range line when RangedOnly.
+  int Count(const std::string& path, const std::string& method = "", bool rangedOnly = false) const;
   // Lets every stalled response go on (they then end the connection).
   void ReleaseStalls();
 

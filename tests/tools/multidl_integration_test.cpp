@@ -65,12 +65,8 @@ class MultidlTest : public ::testing::Test {
   int Run(const std::vector<std::string>& args) { return Wait(Spawn(args, Log())); }
   std::string Log() const { return dir.File("multidl.log"); }
   std::string Out(const std::string& name) const { return dir.File("out/" + name); }
-  int Count(const std::string& path, const std::string& method, bool ranged = false) {
-    int count = 0;
-    for (const auto& r : server.Requests()) {
-      count += r.path == path && r.method == method && (!ranged || !r.Header("range").empty());
-    }
-    return count;
+  int Count(const std::string& path, const std::string& method, bool ranged = false) const {
+    return server.Count(path, method, ranged);
   }
 
   TempDir dir;
