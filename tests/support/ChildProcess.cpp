@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -103,6 +104,19 @@ std::string FindProgram(const std::string& name) {
     pos = end + 1;
   }
   return "";
+}
+
+bool ReadUntil(int descriptor, const std::string& text, std::string& seen,
+               std::chrono::milliseconds idle) {
+  while (text.empty() || seen.find(text) == std::string::npos) {
+    pollfd ready{descriptor, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(idle.count())) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = ::read(descriptor, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    seen.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 }  // namespace testing_support

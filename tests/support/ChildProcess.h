@@ -33,5 +33,10 @@ int FreeLoopbackPort();
 bool WaitForListener(int port, std::chrono::milliseconds limit);
 // The full path of a program found on PATH or in the usual system folders, or "".
 std::string FindProgram(const std::string& name);
+// Appends what a terminal (or pipe) gives to Seen until Text is in it (true),
+// its input ends or nothing arrives for Idle (false). An empty Text reads to
+// the end.
+bool ReadUntil(int descriptor, const std::string& text, std::string& seen,
+               std::chrono::milliseconds idle = std::chrono::seconds(20));
 
 }  // namespace testing_support

@@ -3,7 +3,6 @@
 // --checksum, and the readout on a pseudo-terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/ProxyServer.h"
@@ -239,14 +239,7 @@ TEST_F(MultidlTest, ReadoutOnATerminalRedrawsInPlaceWithTheBar) {
     ::_exit(127);
   }
   std::string screen;
-  char buffer[4096];
-  for (;;) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 20000) <= 0) break;
-    const ssize_t n = ::read(master, buffer, sizeof buffer);
-    if (n <= 0) break;
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
+  testing_support::ReadUntil(master, "", screen);
   ::close(master);
   EXPECT_EQ(Wait(pid), 0) << screen;
   server.ReleaseStalls();

@@ -2,7 +2,6 @@
 // folder whose path has a blank, run against a local update site on
 // 127.0.0.1: liveupdate-serve, nginx, or the fault server for what goes wrong.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -242,22 +241,6 @@ TEST_F(Liveupdate, ASecondCopyStartedWhileTheFirstRunsRunsToo) {
   EXPECT_EQ(Setting("ver"), "v8");
 }
 
-// Reads the terminal's output until Text shows (true) or the limit passes.
-bool ReadUntil(int terminal, const std::string& text, std::string& seen,
-               std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (seen.find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd ready{terminal, POLLIN, 0};
-    if (::poll(&ready, 1, 100) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    seen.append(buffer, static_cast<size_t>(n));
-  }
-  return true;
-}
-
 TEST_F(Liveupdate, CtrlCOnATerminalAsksTheCloseQuestion) {
   // A paced site, so that the question comes while the file arrives.
   testing_support::TempDir paced;
@@ -302,14 +285,14 @@ TEST_F(Liveupdate, CtrlCOnATerminalAsksTheCloseQuestion) {
       ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
     }
     std::string seen;
-    EXPECT_TRUE(ReadUntil(terminal, "下载文件big.dat...", seen)) << seen;
+    EXPECT_TRUE(testing_support::ReadUntil(terminal, "下载文件big.dat...", seen)) << seen;
     ASSERT_EQ(::write(terminal, "\x03", 1), 1);  // Ctrl-C, as typed
-    EXPECT_TRUE(ReadUntil(terminal, "(yes/no) ", seen)) << seen;
+    EXPECT_TRUE(testing_support::ReadUntil(terminal, "(yes/no) ", seen)) << seen;
     EXPECT_NE(seen.find("确实要关闭吗？"), std::string::npos);
     const std::string line = std::string(c.answer) + "\n";
     ASSERT_EQ(::write(terminal, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     // Everything it still writes is read, so it never blocks on a full terminal.
-    ReadUntil(terminal, "\x04never", seen, std::chrono::seconds(30));
+    testing_support::ReadUntil(terminal, "", seen);
     int status = 0;
     EXPECT_EQ(::waitpid(pid, &status, 0), pid);
     ::close(terminal);
