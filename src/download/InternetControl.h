@@ -78,6 +78,16 @@ class TclCustomInternetControl : public rtl::Component {
   void SetPassiveFTPMode(bool value) { passiveFTPMode_ = value; }
   bool DoNotGetResourceInfo() const { return doNotGetResourceInfo_; }
   void SetDoNotGetResourceInfo(bool value) { doNotGetResourceInfo_ = value; }
+  // Beyond the classic settings; each default keeps the classic behaviour.
+  // False: an error no retry can mend (400, 401, 403, 404, 405, 410, 416 to a
+  // whole-file request, a refused certificate, an invalid URL, FTP 530 or 550)
+  // ends the item at once with its message instead of using up TryCount.
+  bool RetryPermanentErrors() const { return retryPermanentErrors_; }
+  void SetRetryPermanentErrors(bool value) { retryPermanentErrors_ = value; }
+  // True: a 429 or 503 answer with Retry-After pauses that long (at most 60 s)
+  // before the next attempt instead of ReconnectAfter.
+  bool HonorRetryAfter() const { return honorRetryAfter_; }
+  void SetHonorRetryAfter(bool value) { honorRetryAfter_ = value; }
   // A connection shared by all items (not owned; watched for its destruction).
   TclInternetConnection* Connection() const { return connection_; }
   void SetConnection(TclInternetConnection* value);
@@ -130,6 +140,8 @@ class TclCustomInternetControl : public rtl::Component {
   int reconnectAfter_ = 5000;
   TclInternetConnection* connection_ = nullptr;
   bool doNotGetResourceInfo_ = false;
+  bool retryPermanentErrors_ = true;
+  bool honorRetryAfter_ = false;
 };
 
 class TclMultiInternetControl : public TclCustomInternetControl {

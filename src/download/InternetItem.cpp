@@ -163,6 +163,8 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   threader->SetInternetAgent(control->InternetAgent());
   threader->SetPassiveFTPMode(control->PassiveFTPMode());
   threader->SetDoNotGetResourceInfo(control->DoNotGetResourceInfo());
+  threader->SetRetryPermanentErrors(control->RetryPermanentErrors());
+  threader->SetHonorRetryAfter(control->HonorRetryAfter());
   if (control->Connection() || keepConnection_) {
     if (control->Connection()) {
       ownConnection_.reset();

@@ -1,6 +1,7 @@
 #include "workers/CustomThreader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "inet/InternetActions.h"
@@ -157,10 +158,21 @@ void TclCustomThreader::Execute() {
       try {
         Process();
         break;
-      } catch (const EclInternetError&) {
-        if (--tries < 1) throw;
-        platform::WaitForSingleObject(retryEvent_,
-                                      static_cast<DWORD>(std::max(0, GetTimeOut(reconnectAfter_))));
+      } catch (const EclInternetError& e) {
+        // The one place that decides between another attempt and giving up.
+        if (e.Kind() == TclFailureKind::ResourceChanged) {
+          failure_ = TclRunFailure::ResourceChanged;
+          throw;
+        }
+        if (e.Kind() == TclFailureKind::Permanent && !retryPermanentErrors_) {
+          failure_ = TclRunFailure::NotRetried;
+          throw;
+        }
+        if (--tries < 1) {
+          failure_ = TclRunFailure::TriesUsedUp;
+          throw;
+        }
+        platform::WaitForSingleObject(retryEvent_, static_cast<DWORD>(RetryPause(e)));
       }
     }
     if (Terminated()) {
@@ -171,12 +183,21 @@ void TclCustomThreader::Execute() {
       SetStatus(psSuccess);
     }
   } catch (const EclInternetError& e) {
+    if (failure_ == TclRunFailure::None) failure_ = TclRunFailure::Other;
     SetError(e.Message(), "", e.ErrorCode());
     SetStatus(psFailed);
   } catch (const rtl::Exception& e) {
+    if (failure_ == TclRunFailure::None) failure_ = TclRunFailure::Other;
     SetError(e.Message(), "", 0);
     SetStatus(psFailed);
   }
+}
+
+int TclCustomThreader::RetryPause(const EclInternetError& error) {
+  if (honorRetryAfter_ && error.RetryAfterMs() >= 0) {
+    return std::max(0, GetTimeOut(std::min(error.RetryAfterMs(), kRetryAfterLimitMs)));
+  }
+  return std::max(0, GetTimeOut(reconnectAfter_));
 }
 
 void TclCustomThreader::ParseURL() {
@@ -498,9 +519,17 @@ void TclCustomThreader::CheckStatusCode(TclHttpOpenRequestAction* request) {
     EnsureResourceInfo()->SetStatusCode(lastStatusCode_);
   }
   if (lastStatusCode_ >= 400) {
+    std::string range;
+    const bool wholeFile = !http_queries::QueryText(
+        request->Handle(), HTTP_QUERY_RANGE | HTTP_QUERY_FLAG_REQUEST_HEADERS, range);
+    std::int64_t retryAfter = -1;
+    if (lastStatusCode_ == 429 || lastStatusCode_ == 503) {
+      if (!http_queries::QueryRetryAfterMs(request->Handle(), retryAfter)) retryAfter = -1;
+    }
     throw EclInternetError(
         FormatInternetMessage(InternetMessages().HttpResourceAccessError, lastStatusCode_),
-        lastStatusCode_);
+        lastStatusCode_, StatusFailureKind(lastStatusCode_, wholeFile),
+        static_cast<std::int32_t>(std::min<std::int64_t>(retryAfter, INT32_MAX)));
   }
 }
 

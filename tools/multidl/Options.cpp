@@ -37,6 +37,15 @@ CLI::Validator SizeText() {
       "SIZE");
 }
 
+// What multidl turns on beyond the download component's defaults.
+std::string BeyondDefaultsHelp() {
+  return "Beyond the download component's defaults, multidl:\n"
+         "  gives up at once on errors no retry can mend (RetryPermanentErrors off;\n"
+         "    --retry-permanent turns it back on)\n"
+         "  waits as long as a 429 or 503 answer's Retry-After asks, at most 60 s\n"
+         "    (HonorRetryAfter)\n";
+}
+
 ParseOutcome UsageError(const std::string& message) {
   ParseOutcome outcome;
   outcome.exitCode = kExitUsage;
@@ -116,7 +125,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       "retries, resumption (-c) and a live segmented readout on the terminal.",
       "multidl"};
   app.set_version_flag("--version", std::string("multidl ") + kVersion);
-  app.footer(ExitCodeHelp());
+  app.footer(BeyondDefaultsHelp() + "\n" + ExitCodeHelp());
   app.add_option("URL", s.urls, "addresses to download, one item each");
   app.add_option("-i,--input-file", s.inputFile,
                  "read URLs from FILE, one a line ('-' for standard input); blank lines and # "
@@ -180,6 +189,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       "do not give the files the server's date");
   app.add_flag("--skip-info", s.skipInfo,
                "do not ask the server about the resource first (size unknown: one segment)");
+  app.add_flag("--retry-permanent", s.retryPermanent,
+               "retry errors no retry can mend (404, 403, a refused certificate, FTP 550 ...) "
+               "like any other, as the component does by default; multidl gives up on them at "
+               "once");
 
   // CLI11 wants the program name in front, as in main's argv.
   std::vector<std::string> words{"multidl"};

@@ -49,6 +49,8 @@ struct Settings {
   std::int64_t maxSize = 0;
   bool remoteTime = true;  // CorrectResourceTime
   bool skipInfo = false;   // DoNotGetResourceInfo
+  // Beyond the component's defaults, on for multidl's users.
+  bool retryPermanent = false;  // RetryPermanentErrors
 
   // Where the files go.
   std::string output;  // -o, one URL only
