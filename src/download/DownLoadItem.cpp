@@ -261,12 +261,17 @@ void TclDownLoadItem::CloseDataStream() {
   TclInternetItem::CloseDataStream();
   const TclProcessStatus status = ResourceState().Status();
   if (status == psFailed || status == psTerminated || !CanProcess()) return;
-  try {
-    if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() &&
-        platform::FileExists(workFile_)) {
+  if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() &&
+      platform::FileExists(workFile_)) {
+    try {
       TclGZip(DownLoader()->BatchSize()).Uncompress(workFile_, LocalFile());
-      platform::DeleteFile(workFile_);
+    } catch (const std::exception& e) {
+      FailUndecodable(e.what());
+      return;
     }
+    platform::DeleteFile(workFile_);
+  }
+  try {
     if (DownLoader()->CorrectResourceTime() && ResourceInfo() &&
         platform::FileExists(LocalFile())) {
       platform::SetFileDateTime(LocalFile(), ResourceInfo()->Date());
@@ -274,6 +279,19 @@ void TclDownLoadItem::CloseDataStream() {
   } catch (const std::exception& e) {
     RecordError(e.what());
   }
+}
+
+void TclDownLoadItem::FailUndecodable(const std::string& error) {
+  // The bytes arrived but do not make the file: the transfer failed. What the
+  // decoder wrote is no file, and the map no longer claims the bytes, so that
+  // neither a byte count nor a later start takes them for a complete download.
+  platform::DeleteFile(LocalFile());
+  for (int i = 0; i < ResourceState().Count(); ++i) {
+    ResourceState().SetBytesProceed(ResourceState().Items(i), 0);
+  }
+  RecordError(error);
+  ResourceState().SetSegmentStatus(nullptr, psFailed);
+  SetStatus(ResourceState().Status());
 }
 
 void TclDownLoadItem::MakePreviewText() {

@@ -65,6 +65,8 @@ class TclDownLoadItem : public TclInternetItem {
   bool Compressed() const;
   bool Resumable(const std::string& file) const;
   void RecordError(const std::string& error);
+  // A compressed body that does not decode fails the item.
+  void FailUndecodable(const std::string& error);
 
   rtl::StringList preview_;
   bool infoPhase_ = false;
