@@ -219,7 +219,8 @@ void TclDownLoadItem::RecordError(const std::string& error) {
 
 void TclDownLoadItem::DoProcessCompleted(TclCustomThreader* threader) {
   const TclProcessStatus status = ResourceState().Status();
-  if (infoPhase_ && status != psFailed && status != psTerminated && CanProcess()) {
+  if (infoPhase_ && status != psFailed && status != psTerminated && !StopRequested() &&
+      !Abandoned() && CanProcess()) {
     infoPhase_ = false;
     dataPhase_ = true;
     try {
