@@ -115,7 +115,7 @@ void TclInternetItem::InternalStart(bool infoOnly) {
   RaiseConnectionLimits();
   status_ = psUnknown;
   stopRequested_ = false;
-  abandoned_ = false;
+  ClearAbandoned();
   resourceInfo_.reset();
   errors_.Clear();
   resourceState_.Reset();
@@ -177,6 +177,8 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   threader->SetDoNotGetResourceInfo(control->DoNotGetResourceInfo());
   threader->SetRetryPermanentErrors(control->RetryPermanentErrors());
   threader->SetHonorRetryAfter(control->HonorRetryAfter());
+  threader->SetHeadFallback(control->HeadFallback());
+  threader->SetKeepSizeWithoutHeaders(control->KeepSizeWithoutHeaders());
   if (control->Connection() || keepConnection_) {
     if (control->Connection()) {
       ownConnection_.reset();
@@ -206,6 +208,11 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
     GetControl()->DoGetCertificate(this, context, handled);
   });
   threader->SetOnTerminate([this](TclCustomThreader* sender) { ThreaderTerminated(sender); });
+  threader->SetOnRetrying([this](TclCustomThreader* sender, const std::string& error,
+                                 std::int32_t code, int pauseMs) {
+    TclThreaderHolder* holder = HolderOf(sender);
+    if (!holder || !holder->Stopped) GetControl()->DoRetrying(this, error, code, pauseMs);
+  });
 }
 
 void TclInternetItem::HandleStatus(TclCustomThreader* threader, TclProcessStatus status) {
@@ -228,9 +235,11 @@ void TclInternetItem::HandleError(TclCustomThreader* threader, const std::string
   errors_.Add(error, code);
   GetControl()->DoError(this, error, code);
   switch (threader->Failure()) {
+    case TclRunFailure::ResourceChanged:
+      resourceChanged_ = true;
+      [[fallthrough]];
     case TclRunFailure::NotRetried:
     case TclRunFailure::LocalFile:
-    case TclRunFailure::ResourceChanged:
       // The other segments cannot get past it either.
       abandoned_ = true;
       StopOthers(threader);

@@ -124,6 +124,10 @@ class TclInternetItem : public rtl::CollectionItem {
   // True once a worker failed in a way that ends the whole transfer (see
   // StopOthers): no takeover follows.
   bool Abandoned() const { return abandoned_; }
+  // True once a worker saw the resource change under the transfer.
+  bool ResourceChangeSeen() const { return resourceChanged_; }
+  // Forgets an abandoned transfer, for one started afresh.
+  void ClearAbandoned() { abandoned_ = resourceChanged_ = false; }
   // Stops every worker but Keep, for a failure no other worker can get past.
   void StopOthers(TclCustomThreader* keep);
   // A worker for Segment (or none), registered in the worker list and set up.
@@ -169,6 +173,7 @@ class TclInternetItem : public rtl::CollectionItem {
   bool released_ = false;
   bool stopRequested_ = false;
   bool abandoned_ = false;
+  bool resourceChanged_ = false;
 
   friend class TclDownLoadItem;
 };

@@ -73,4 +73,11 @@ void TclMultiDownLoader::DefineProperties(rtl::Properties& p) {
        "HonorRetryAfter", [this] { return HonorRetryAfter(); },
        [this](bool v) { SetHonorRetryAfter(v); })
       .Default(false);
+  p.Value<bool>(
+       "HeadFallback", [this] { return HeadFallback(); }, [this](bool v) { SetHeadFallback(v); })
+      .Default(false);
+  p.Value<bool>(
+       "KeepSizeWithoutHeaders", [this] { return KeepSizeWithoutHeaders(); },
+       [this](bool v) { SetKeepSizeWithoutHeaders(v); })
+      .Default(false);
 }

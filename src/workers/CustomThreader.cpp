@@ -172,7 +172,11 @@ void TclCustomThreader::Execute() {
           failure_ = TclRunFailure::TriesUsedUp;
           throw;
         }
-        platform::WaitForSingleObject(retryEvent_, static_cast<DWORD>(RetryPause(e)));
+        const int pause = RetryPause(e);
+        if (onRetrying_ && !Terminated()) {
+          Synchronize([&] { onRetrying_(this, e.Message(), e.ErrorCode(), pause); });
+        }
+        platform::WaitForSingleObject(retryEvent_, static_cast<DWORD>(pause));
       }
     }
     if (Terminated()) {
@@ -202,8 +206,25 @@ int TclCustomThreader::RetryPause(const EclInternetError& error) {
 
 void TclCustomThreader::ParseURL() {
   if (!parser_.URL().empty()) return;
+  // A scheme other than http, https and ftp is refused before anything goes
+  // out: the parser would take "htp://host" for a host named "htp", and a
+  // known but unsupported scheme would end with nothing fetched as a success.
+  const std::size_t schemeEnd = url_.find("://");
+  std::string scheme = schemeEnd == std::string::npos ? "" : url_.substr(0, schemeEnd);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  const bool schemeLike =
+      !scheme.empty() && std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+      });
+  auto refuse = [] {
+    throw EclInternetError(clWinInet::GetInternetErrorText(ERROR_INTERNET_UNRECOGNIZED_SCHEME),
+                           ERROR_INTERNET_UNRECOGNIZED_SCHEME, TclFailureKind::Permanent);
+  };
+  if (schemeLike && scheme != "http" && scheme != "https" && scheme != "ftp") refuse();
   std::string result = parser_.Parse(url_);
   if (result.empty()) throw EclInternetError::FromLastError();
+  if (parser_.UrlKind() == ukUnknown) refuse();
   url_ = result;
 }
 
@@ -314,33 +335,16 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   head->Fire(GetTimeOut(timeOut_));
   AddCompressionHeader(head);
   SendRequest(head);
-  CheckStatusCode(head);
+  // Servers that refuse HEAD (405, 501) still answer the information GET.
+  bool headRefused = false;
+  try {
+    CheckStatusCode(head);
+  } catch (const EclInternetError& e) {
+    if (!headFallback_ || (e.ErrorCode() != 405 && e.ErrorCode() != 501)) throw;
+    headRefused = true;
+  }
   if (OwnerSuppliedInfo()) return;
-
-  using namespace http_queries;
-  std::int64_t length = 0;
-  if (QueryNumber64(head->Handle(), HTTP_QUERY_CONTENT_LENGTH, length)) {
-    EnsureResourceInfo()->SetSize(length);
-  } else {
-    SetError("", "Content Length", 0);
-  }
-  if (Terminated()) return;
-  rtl::DateTime modified = 0;
-  if (QueryLocalTime(head->Handle(), HTTP_QUERY_LAST_MODIFIED, modified)) {
-    EnsureResourceInfo()->SetDate(modified);
-  } else {
-    SetError("", "Last Modified", 0);
-    if (ResourceInfo()) ResourceInfo()->SetSize(0);
-  }
-  if (Terminated()) return;
-  std::string text;
-  if (QueryText(head->Handle(), HTTP_QUERY_CONTENT_TYPE, text)) {
-    EnsureResourceInfo()->SetContentType(text);
-  } else {
-    SetError("", "Content Type", 0);
-    if (ResourceInfo()) ResourceInfo()->SetSize(0);
-  }
-  if (Terminated()) return;
+  if (!headRefused && !ReadResourceFacts(head)) return;
 
   requestGuard.FreeNow();
   auto* get = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
@@ -351,17 +355,22 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   AddCompressionHeader(get);
   SendRequest(get);
   if (Terminated()) return;
-  if (QueryText(get->Handle(), HTTP_QUERY_CONTENT_DISPOSITION, text)) {
+  if (headRefused) {
+    CheckStatusCode(get);
+    if (!ReadResourceFacts(get)) return;
+  }
+  std::string text;
+  if (http_queries::QueryText(get->Handle(), HTTP_QUERY_CONTENT_DISPOSITION, text)) {
     EnsureResourceInfo()->SetContentDisposition(text);
   }
   if (Terminated()) return;
-  if (QueryText(get->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
+  if (http_queries::QueryText(get->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return std::tolower(c); });
     EnsureResourceInfo()->SetCompressed(text.find("gzip") != std::string::npos);
   }
   std::int64_t end = 0;
-  if (SeekToEnd(get->Handle(), end) && end > 0) {
+  if (http_queries::SeekToEnd(get->Handle(), end) && end > 0) {
     TclResourceInfo* info = EnsureResourceInfo();
     if (info->Size() == 0) {
       info->SetSize(end);
@@ -369,6 +378,38 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
       info->SetAllowsRandomAccess(true);
     }
   }
+}
+
+bool TclCustomThreader::ReadResourceFacts(TclHttpOpenRequestAction* request) {
+  using namespace http_queries;
+  std::int64_t length = 0;
+  if (QueryNumber64(request->Handle(), HTTP_QUERY_CONTENT_LENGTH, length)) {
+    EnsureResourceInfo()->SetSize(length);
+  } else {
+    SetError("", "Content Length", 0);
+  }
+  if (Terminated()) return false;
+  // A missing date or type is reported; it costs the segments only where the
+  // classic rule is kept.
+  rtl::DateTime modified = 0;
+  std::string text;
+  if (QueryLocalTime(request->Handle(), HTTP_QUERY_LAST_MODIFIED, modified)) {
+    EnsureResourceInfo()->SetDate(modified);
+    if (QueryText(request->Handle(), HTTP_QUERY_LAST_MODIFIED, text))
+      EnsureResourceInfo()->SetLastModified(text);
+  } else {
+    SetError("", "Last Modified", 0);
+    if (ResourceInfo() && !keepSizeWithoutHeaders_) ResourceInfo()->SetSize(0);
+  }
+  if (Terminated()) return false;
+  if (QueryText(request->Handle(), HTTP_QUERY_CONTENT_TYPE, text)) {
+    EnsureResourceInfo()->SetContentType(text);
+  } else {
+    SetError("", "Content Type", 0);
+    if (ResourceInfo() && !keepSizeWithoutHeaders_) ResourceInfo()->SetSize(0);
+  }
+  if (QueryText(request->Handle(), HTTP_QUERY_ETAG, text)) EnsureResourceInfo()->SetETag(text);
+  return !Terminated();
 }
 
 void TclCustomThreader::GetFtpResourceInfo(TclConnectAction* connectAction) {
@@ -387,7 +428,11 @@ void TclCustomThreader::GetFtpResourceInfo(TclConnectAction* connectAction) {
   const platform::FileTime written =
       (static_cast<platform::FileTime>(data.ftLastWriteTime.dwHighDateTime) << 32) |
       data.ftLastWriteTime.dwLowDateTime;
-  if (written != 0) info->SetDate(platform::FileTimeToLocalDateTime(written));
+  if (written != 0) {
+    info->SetDate(platform::FileTimeToLocalDateTime(written));
+    // The modification time is the one validator an FTP server gives.
+    info->SetLastModified(std::to_string(written));
+  }
 }
 
 DWORD TclCustomThreader::GetRequestFlags(bool forInformation) const {

@@ -62,6 +62,9 @@ using TclThreaderDataEvent =
     std::function<void(TclCustomThreader* sender, TclResourceInfo* info, std::int64_t currentPos,
                        const char* data, std::int32_t size)>;
 using TclThreaderNotifyEvent = std::function<void(TclCustomThreader* sender)>;
+// An attempt failed and the next one follows after PauseMs.
+using TclThreaderRetryEvent = std::function<void(
+    TclCustomThreader* sender, const std::string& error, std::int32_t errorCode, int pauseMs)>;
 
 // Why a run ended psFailed, for the owner's decisions (taking over, stopping
 // the other workers, starting afresh).
@@ -131,6 +134,14 @@ class TclCustomThreader : public platform::Thread {
   // kRetryAfterLimitMs) instead of ReconnectAfter.
   bool HonorRetryAfter() const { return honorRetryAfter_; }
   void SetHonorRetryAfter(bool value) { honorRetryAfter_ = value; }
+  // True: a HEAD answered 405 or 501 is replaced by the information GET for
+  // the resource's facts.
+  bool HeadFallback() const { return headFallback_; }
+  void SetHeadFallback(bool value) { headFallback_ = value; }
+  // True: a missing Last-Modified or Content-Type is still reported but keeps
+  // the size the Content-Length gave (so the resource is split as usual).
+  bool KeepSizeWithoutHeaders() const { return keepSizeWithoutHeaders_; }
+  void SetKeepSizeWithoutHeaders(bool value) { keepSizeWithoutHeaders_ = value; }
   TclCertificateFlags CertificateFlags() const { return certificateFlags_; }
   void SetCertificateFlags(TclCertificateFlags value) { certificateFlags_ = value; }
   bool UseInternetErrorDialog() const { return useInternetErrorDialog_; }
@@ -175,6 +186,7 @@ class TclCustomThreader : public platform::Thread {
     onDataItemProceed_ = std::move(handler);
   }
   void SetOnTerminate(TclThreaderNotifyEvent handler) { onTerminate_ = std::move(handler); }
+  void SetOnRetrying(TclThreaderRetryEvent handler) { onRetrying_ = std::move(handler); }
 
   std::uint32_t CreatorThreadId() const { return synchronizer_->CreatorThreadId(); }
 
@@ -212,6 +224,8 @@ class TclCustomThreader : public platform::Thread {
   void SetFailure(TclRunFailure failure) { failure_ = failure; }
 
  private:
+  // Size, date, type and validators of a response; false when stopped.
+  bool ReadResourceFacts(TclHttpOpenRequestAction* request);
   // The pause before the next attempt after Error.
   int RetryPause(const EclInternetError& error);
   void ParseURL();
@@ -236,6 +250,8 @@ class TclCustomThreader : public platform::Thread {
   bool doNotGetResourceInfo_ = false;
   bool retryPermanentErrors_ = true;
   bool honorRetryAfter_ = false;
+  bool headFallback_ = false;
+  bool keepSizeWithoutHeaders_ = false;
   TclCertificateFlags certificateFlags_;
   bool useInternetErrorDialog_ = false;
   bool allowCompression_ = false;
@@ -273,6 +289,7 @@ class TclCustomThreader : public platform::Thread {
   TclThreaderCertificateEvent onGetCertificate_;
   TclThreaderDataEvent onDataItemProceed_;
   TclThreaderNotifyEvent onTerminate_;
+  TclThreaderRetryEvent onRetrying_;
 };
 
 // Waits until Threader's thread has ended. On the thread that created it, it
