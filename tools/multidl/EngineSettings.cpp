@@ -62,6 +62,8 @@ void ApplyToControl(const Settings& s, const std::string& folder, TclMultiDownLo
   // Beyond the component's defaults: what a command-line user expects.
   control.SetRetryPermanentErrors(s.retryPermanent);
   control.SetHonorRetryAfter(true);
+  control.SetHeadFallback(true);
+  control.SetKeepSizeWithoutHeaders(true);
   control.SetLocalFolder(folder);
 }
 

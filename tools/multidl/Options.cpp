@@ -43,7 +43,11 @@ std::string BeyondDefaultsHelp() {
          "  gives up at once on errors no retry can mend (RetryPermanentErrors off;\n"
          "    --retry-permanent turns it back on)\n"
          "  waits as long as a 429 or 503 answer's Retry-After asks, at most 60 s\n"
-         "    (HonorRetryAfter)\n";
+         "    (HonorRetryAfter)\n"
+         "  asks with GET when a server refuses HEAD (HeadFallback)\n"
+         "  splits a file into segments even without Last-Modified or Content-Type,\n"
+         "    reported as a warning (KeepSizeWithoutHeaders)\n"
+         "  gives each network action 60 s (--timeout) instead of 5 s\n";
 }
 
 ParseOutcome UsageError(const std::string& message) {
@@ -103,6 +107,13 @@ std::vector<std::string> ParseUrlList(const std::string& text) {
   return urls;
 }
 
+bool SupportedScheme(const std::string& url) {
+  const std::size_t end = url.find("://");
+  if (end == std::string::npos) return true;
+  const std::string scheme = Lower(url.substr(0, end));
+  return scheme == "http" || scheme == "https" || scheme == "ftp";
+}
+
 void SplitCredentials(const std::string& text, std::string& user, std::string& password) {
   const std::size_t colon = text.find(':');
   user = text.substr(0, colon);
@@ -153,7 +164,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   app.add_option("--batch-size", batchSize,
                  "bytes per read; also the smallest segment (default 8192)")
       ->check(SizeText());
-  app.add_option("--timeout", s.timeout, "limit of each network action, in ms")
+  app.add_option("--timeout", s.timeout,
+                 "limit of each network action, in ms (the component's own default is 5000)")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   app.add_option("--tries", s.tries, "attempts of each connection in all")
@@ -220,6 +232,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     for (std::string& url : ParseUrlList(text)) s.urls.push_back(std::move(url));
   }
   if (s.urls.empty()) return UsageError("no URL given");
+  for (const std::string& url : s.urls) {
+    if (!SupportedScheme(url))
+      return UsageError(url + ": unsupported protocol (http, https and ftp are supported)");
+  }
   if (!s.output.empty() && s.urls.size() > 1) return UsageError("-o/--output takes one URL only");
   if (!batchSize.empty()) {
     const std::int64_t size = *ParseSize(batchSize);
