@@ -157,6 +157,11 @@ void TclDownLoadItem::InternalStart(bool infoOnly) {
   TclInternetItem::InternalStart(true);
 }
 
+bool TclDownLoadItem::IsFtp() const {
+  TclURLParser parser;
+  return !parser.Parse(URL()).empty() && parser.UrlKind() == ukFtp;
+}
+
 bool TclDownLoadItem::Compressed() const {
   return allowCompression_ && ResourceInfo() != nullptr && ResourceInfo()->Compressed();
 }
@@ -309,7 +314,8 @@ void TclDownLoadItem::SetStatus(TclProcessStatus status) {
 void TclDownLoadItem::DoGetResourceInfo(TclResourceInfo* info) {
   TclInternetItem::DoGetResourceInfo(info);
   if (!info) return;
-  if (info->Size() == 0 || !info->AllowsRandomAccess()) ClearResourceState();
+  // FTP files continue from an offset (REST): their one segment resumes.
+  if (info->Size() == 0 || (!info->AllowsRandomAccess() && !IsFtp())) ClearResourceState();
   const std::string name =
       SafeSuggestedFileName(GetHeaderParamValue(info->ContentDisposition(), "filename="));
   TclCustomMultiDownLoaderControl* control = DownLoader();

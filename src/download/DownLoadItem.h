@@ -74,6 +74,7 @@ class TclDownLoadItem : public TclInternetItem {
   void StartSegments(const TclURLParser& parser);
   int SegmentCount() const;
   bool Compressed() const;
+  bool IsFtp() const;
   bool Resumable(const std::string& file) const;
   void RecordError(const std::string& error);
   // A compressed body that does not decode fails the item.

@@ -170,6 +170,8 @@ void DownloadRun::Start(Job& job) {
     return;
   }
   PrepareState(job);
+  const std::string stateFile = StateFileName(job.localFile);
+  if (!platform::FileExists(stateFile)) ReserveStateFile(stateFile, job.url);
   try {
     job.outcome.started = true;
     control_->Start(job.item, true);
@@ -184,16 +186,19 @@ void DownloadRun::StartNext() {
     Start(jobs_[next_++]);
 }
 
-void DownloadRun::SaveState(const Job& job) {
+bool DownloadRun::SaveState(const Job& job) {
   const TclResourceState& state = job.item->ResourceState();
   if (state.Count() == 0 || state.ResourceSize() <= 0 || !platform::FileExists(job.localFile))
-    return;
+    return false;
   if (!SaveStateFile(StateFileName(job.localFile),
                      CaptureMap(state, job.item->MapDate(), job.item->MapETag(),
-                                job.item->MapLastModified(), job.url))) {
+                                job.item->MapLastModified(), job.url)) &&
+      !job.outcome.localFileError) {
+    // After a local file error (a full disk) that error said it all.
     console_.Message("multidl: " + job.name + ": cannot write the state file " +
                      StateFileName(job.localFile));
   }
+  return true;
 }
 
 void DownloadRun::Finish(Job& job) {
@@ -227,8 +232,9 @@ void DownloadRun::Finish(Job& job) {
   }
   if (complete) {
     platform::DeleteFile(StateFileName(job.localFile));
-  } else if (outcome.started) {
-    SaveState(job);
+  } else if (!outcome.started || !SaveState(job)) {
+    // No map to keep: the place kept for one goes.
+    platform::DeleteFile(StateFileName(job.localFile));
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - job.started).count();

@@ -56,7 +56,8 @@ class DownloadRun {
   // state file that is not going to be used.
   void PrepareState(Job& job);
   void Finish(Job& job);
-  void SaveState(const Job& job);
+  // False when the item has no map worth keeping.
+  bool SaveState(const Job& job);
   // Says whether the map of the state file was continued or the file changed.
   void ReportResume(Job& job);
   std::string Note(const Job& job) const;

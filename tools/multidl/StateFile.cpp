@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <cstdio>
@@ -90,25 +91,55 @@ std::string UrlWithoutPassword(const std::string& url) {
   return url.substr(0, colon) + url.substr(at);
 }
 
+namespace {
+
+bool WriteAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Rewrites the file where it stands: on a full disk its own blocks are the
+// only room left.
+bool RewriteInPlace(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+  ok = ::close(fd) == 0 && ok;
+  return ok;
+}
+
+}  // namespace
+
+bool ReserveStateFile(const std::string& path, const std::string& url) {
+  // Refused by ReadStateText (no segments), so a run killed before its first
+  // save leaves nothing that -c would take for a map.
+  nlohmann::ordered_json json;
+  json["URL"] = UrlWithoutPassword(url);
+  json["Segments"] = nlohmann::ordered_json::array();
+  std::string text = json.dump();
+  text.resize(std::max<std::size_t>(text.size(), 4096), ' ');
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, text + "\n");
+  ok = ::close(fd) == 0 && ok;
+  return ok;
+}
+
 bool SaveStateFile(const std::string& path, const SavedMap& map) {
   const std::string temporary = path + ".tmp";
   const std::string text = WriteStateText(map);
   // Created readable by its owner only: it names what the user fetches.
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
-  for (std::size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0 && WriteAll(fd, text);
+  if (fd >= 0) ok = ::close(fd) == 0 && ok;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return RewriteInPlace(path, text);
 }
 
 std::optional<SavedMap> LoadStateFile(const std::string& path) {

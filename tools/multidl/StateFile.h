@@ -53,9 +53,13 @@ std::optional<SavedMap> ReadStateText(const std::string& text);
 std::string UrlWithoutPassword(const std::string& url);
 
 // Written to a temporary name (mode 0600) and renamed, so a crash never leaves
-// half a file.
+// half a file; where there is no room for the temporary (a full disk), the
+// file is rewritten where it stands.
 bool SaveStateFile(const std::string& path, const SavedMap& map);
 std::optional<SavedMap> LoadStateFile(const std::string& path);
+// Creates Path as a placeholder of a few kilobytes that no load accepts, so
+// that a disk filled by the download still has room for the map.
+bool ReserveStateFile(const std::string& path, const std::string& url);
 
 // The map of an item as it stands.
 SavedMap CaptureMap(const TclResourceState& state, rtl::DateTime mapDate, const std::string& etag,
