@@ -49,6 +49,25 @@ install(TARGETS ${_liveupdate_exported} EXPORT liveupdateTargets
   INCLUDES DESTINATION ${LIVEUPDATE_INSTALL_INCLUDEDIR})
 
 set(_liveupdate_programs "")
+# A stripped install (cmake --install --strip, the Debian package) takes the
+# debugging information out of the static libraries too; the linker keeps
+# their symbols.
+set(_archives "")
+foreach(_target IN LISTS _liveupdate_exported)
+  get_target_property(_type ${_target} TYPE)
+  if(_type STREQUAL "STATIC_LIBRARY")
+    list(APPEND _archives "$<TARGET_FILE_NAME:${_target}>")
+  endif()
+endforeach()
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(_archive ${_archives})
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/\${_archive}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
+
 foreach(_program IN LISTS LIVEUPDATE_PROGRAMS)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

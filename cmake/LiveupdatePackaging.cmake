@@ -6,14 +6,13 @@ set(CPACK_PACKAGE_NAME liveupdate)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "segmented downloads (multidl) and a desktop auto-updater (liveupdate)")
-set(CPACK_PACKAGE_DESCRIPTION
-  "multidl downloads HTTP, HTTPS and FTP resources in parallel segments, several\n"
-  "at once, with retries and resumption. liveupdate fetches an update list from an\n"
-  "update server, downloads and installs the listed files and restarts the main\n"
-  "application; liveupdate-serve serves a local update site. The package also\n"
-  "holds the download component for embedding (headers, static libraries, a CMake\n"
-  "package and a pkg-config file).")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "\
+multidl downloads HTTP, HTTPS and FTP resources in parallel segments, several
+at once, with retries and resumption. liveupdate fetches an update list from an
+update server, downloads and installs the listed files and restarts the main
+application; liveupdate-serve serves a local update site. The package also
+holds the download component for embedding: headers, static libraries, a CMake
+package and a pkg-config file.")
 set(CPACK_PACKAGE_CONTACT "liveupdate maintainers <liveupdate@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
