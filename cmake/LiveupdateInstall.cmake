@@ -48,7 +48,6 @@ install(TARGETS ${_liveupdate_exported} EXPORT liveupdateTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${LIVEUPDATE_INSTALL_INCLUDEDIR})
 
-set(_liveupdate_programs "")
 # A stripped install (cmake --install --strip, the Debian package) takes the
 # debugging information out of the static libraries too; the linker keeps
 # their symbols.
@@ -68,6 +67,7 @@ install(CODE "
     endforeach()
   endif()")
 
+set(_liveupdate_programs "")
 foreach(_program IN LISTS LIVEUPDATE_PROGRAMS)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
