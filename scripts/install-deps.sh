@@ -14,6 +14,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libcpp-httplib-dev
   libgtk-3-dev
   gzip curl python3
+  dpkg-dev file man-db
   nginx vsftpd python3-pyftpdlib tinyproxy squid
   xvfb xauth fonts-wqy-microhei
   "$@"

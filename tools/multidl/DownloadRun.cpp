@@ -97,7 +97,12 @@ bool DownloadRun::Plan() {
     Job job;
     job.url = url;
     job.item = control_->DownLoadList().Add();
-    job.item->SetURL(url);
+    try {
+      job.item->SetURL(url);
+    } catch (const std::exception&) {
+      // Parsing the address loads the internet library. A missing one raises
+      // again at the item's start, which reports it like any failed start.
+    }
     job.localFile = LocalFileFor(settings_.output, job.item->LocalFile(), url, folder_);
     job.item->SetLocalFile(job.localFile);
     job.name = platform::ExtractFileName(job.localFile);
