@@ -38,6 +38,6 @@ _multidl() {
       --tries --reconnect-after --keep-connection --priority -u --user --proxy
       --proxy-bypass --proxy-user -A --user-agent --no-compression --insecure-host-name
       --insecure-date --insecure-authority -k --insecure --passive-ftp --min-size
-      --max-size --no-remote-time --skip-info' -- "$cur"))
+      --max-size --no-remote-time --skip-info --retry-permanent' -- "$cur"))
   fi
 } && complete -F _multidl multidl
