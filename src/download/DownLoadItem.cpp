@@ -331,6 +331,16 @@ void TclDownLoadItem::CloseDataStream() {
     // A transfer that did not complete never leaves a file that looks
     // complete: it is cut after the furthest byte the map holds.
     try {
+      if (MapDoneEnd() >= ResourceState().ResourceSize()) {
+        // The last part is complete while another is not: its bytes are
+        // given up (a later start fetches them again) rather than leave a
+        // file of the full size.
+        for (int i = 0; i < ResourceState().Count(); ++i) {
+          TclResourceStateItem* segment = ResourceState().Items(i);
+          if (segment->ResourcePos() + segment->BytesProceed() >= ResourceState().ResourceSize())
+            ResourceState().SetBytesProceed(segment, 0);
+        }
+      }
       if (OwnStream()->Size() > MapDoneEnd()) OwnStream()->SetSize(MapDoneEnd());
     } catch (const std::exception& e) {
       RecordError(e.what());

@@ -156,7 +156,8 @@ std::vector<Row> Rows() {
                       ++ranged;
                       EXPECT_EQ(r.Header("if-range"), "\"v1\"") << r.Header("range");
                     }
-                    EXPECT_GE(ranged, 5);
+                    // How many went out before the first change stopped the rest varies.
+                    EXPECT_GE(ranged, 2);
                   }});
   rows.push_back({"the resource changes mid-download and the server honours If-Range",
                   [](FaultServer& s, TempDir&, const std::string& out) {
