@@ -49,8 +49,10 @@ std::string ReadOrEmpty(const std::string& file) {
 }  // namespace
 
 void TfrmLive::RunDownload(TclDownLoadItem* item) {
-  current_ = item;
   downloadOK_ = false;
+  // Closing was confirmed while the run got here: nothing more is fetched.
+  if (session_.CloseConfirmed()) return;
+  current_ = item;
   try {
     dl->Start(item, true);
   } catch (const std::exception&) {
