@@ -123,13 +123,6 @@ bool SyncAppend(const std::string& file, const std::string& data) {
   return ok;
 }
 
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 std::string StepKindName(TclStepKind kind) {
@@ -211,6 +204,13 @@ bool RecordStepDone(const std::string& appFolder, int step) {
 
 bool AppendJournalLine(const std::string& appFolder, const std::string& line) {
   return SyncAppend(JournalFile(appFolder), line + "\n");
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 bool RemoveJournal(const std::string& appFolder) {

@@ -91,4 +91,8 @@ bool AppendJournalLine(const std::string& appFolder, const std::string& line);
 // Removes the journal durably.
 bool RemoveJournal(const std::string& appFolder);
 
+// Flushes a folder's entries to disk, so that a rename or removal in it
+// survives a power loss.
+void SyncFolder(const std::string& folder);
+
 }  // namespace app

@@ -35,13 +35,6 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 std::string WorkFolder(const std::string& appFolder) {
   return StagingFolder(appFolder) + "/" + std::string(kInstallWorkFolderName);
 }
