@@ -4,7 +4,9 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test unit integration sanitize asan tsan fuzz bench bench-multidl demo clean format
+PREFIX     ?= /usr/local
+
+.PHONY: all deps configure build test unit integration sanitize asan tsan fuzz bench bench-multidl demo install deb clean format
 
 all: build
 
@@ -28,6 +30,16 @@ unit: build
 
 integration: build
 	cd $(BUILD) && ctest --no-tests=error --output-on-failure -j $(JOBS) -L integration
+
+# The programs, libraries, headers, CMake package, pkg-config file, man pages
+# and bash completion under PREFIX (bin, lib, include/liveupdate, share).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/liveupdate_<version>_<arch>.deb, for
+# `apt-get install ./liveupdate_*.deb`.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 # Address + undefined behaviour sanitizers on the unit and integration tests,
 # thread sanitizer on the threading tests.

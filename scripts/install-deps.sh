@@ -14,7 +14,8 @@ packages=(
   nlohmann-json3-dev libcli11-dev libcpp-httplib-dev
   libgtk-3-dev
   gzip curl python3
-  nginx vsftpd python3-pyftpdlib tinyproxy
+  dpkg-dev file man-db
+  nginx vsftpd python3-pyftpdlib tinyproxy squid
   xvfb xauth fonts-wqy-microhei
   "$@"
 )
@@ -40,6 +41,6 @@ as_root apt-get update -qq
 as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
 # Installing nginx or vsftpd starts their system services on the standard ports;
 # the tests start their own copies on free ports and do not need them.
-for svc in nginx vsftpd tinyproxy; do
+for svc in nginx vsftpd tinyproxy squid; do
   as_root systemctl stop "$svc" >/dev/null 2>&1 || as_root service "$svc" stop >/dev/null 2>&1 || true
 done

@@ -152,20 +152,53 @@ TclCustomThreader* TclDownLoadItem::NewThreader(rtl::Stream* stream, bool infoOn
 void TclDownLoadItem::InternalStart(bool infoOnly) {
   infoPhase_ = !infoOnly;
   dataPhase_ = false;
+  resumedMap_ = false;
+  restartedAfterChange_ = false;
   TclInternetItem::InternalStart(true);
+}
+
+bool TclDownLoadItem::IsFtp() const {
+  TclURLParser parser;
+  return !parser.Parse(URL()).empty() && parser.UrlKind() == ukFtp;
 }
 
 bool TclDownLoadItem::Compressed() const {
   return allowCompression_ && ResourceInfo() != nullptr && ResourceInfo()->Compressed();
 }
 
+void TclDownLoadItem::SetMapValidators(const std::string& etag, const std::string& lastModified) {
+  mapETag_ = etag;
+  mapLastModified_ = lastModified;
+  mapHasValidators_ = true;
+}
+
+bool TclDownLoadItem::SameResourceAsMap() const {
+  const TclResourceInfo* info = ResourceInfo();
+  if (!info) return false;
+  // Same size is not enough: a file replaced on the server by another of the
+  // same length would be spliced from two versions.
+  if (!mapHasValidators_) return info->Date() == mapDate_;
+  return info->ETag() == mapETag_ && info->LastModified() == mapLastModified_;
+}
+
+std::int64_t TclDownLoadItem::MapDoneEnd() const {
+  std::int64_t end = 0;
+  for (int i = 0; i < ResourceState().Count(); ++i) {
+    const TclResourceStateItem* segment = ResourceState().Items(i);
+    if (segment->BytesProceed() > 0)
+      end = std::max(end, segment->ResourcePos() + segment->BytesProceed());
+  }
+  return end;
+}
+
 bool TclDownLoadItem::Resumable(const std::string& file) const {
   if (ResourceState().Count() == 0 || !platform::FileExists(file)) return false;
   const std::int64_t size = ResourceInfo() ? ResourceInfo()->Size() : 0;
-  if (size > 0 && platform::FileSize(file) != size) return false;
-  // Same size is not enough: a file replaced on the server by another of the
-  // same length would be spliced from two versions.
-  if (!ResourceInfo() || ResourceInfo()->Date() != mapDate_) return false;
+  // A transfer that did not complete leaves its file cut after the last byte
+  // it holds, so that it never looks complete.
+  const std::int64_t fileSize = platform::FileSize(file);
+  if (size > 0 && (fileSize > size || fileSize < MapDoneEnd())) return false;
+  if (!SameResourceAsMap()) return false;
   try {
     rtl::FileStream probe(file, rtl::FileStream::fmOpenRead);
   } catch (const rtl::Exception&) {
@@ -178,6 +211,7 @@ rtl::Stream* TclDownLoadItem::GetDataStream() {
   if (!DataStream() && !OwnStream() && !LocalFile().empty()) {
     workFile_ = LocalFile() + (Compressed() ? "~" : "");
     const bool resume = Resumable(workFile_);
+    resumedMap_ = resume;
     if (!resume) ClearResourceState();
     const std::string folder = platform::ExtractFileDir(LocalFile());
     if (!folder.empty()) platform::ForceDirectories(folder);
@@ -202,7 +236,11 @@ void TclDownLoadItem::StartSegments(const TclURLParser& parser) {
   const TclProcessStatus remembered = ResourceState().Status();
   const bool hadMap = ResourceState().Count() > 0;
   ResourceState().Init(SegmentCount(), size);
-  if (!hadMap) mapDate_ = ResourceInfo() ? ResourceInfo()->Date() : 0;
+  if (!hadMap) {
+    mapDate_ = ResourceInfo() ? ResourceInfo()->Date() : 0;
+    SetMapValidators(ResourceInfo() ? ResourceInfo()->ETag() : "",
+                     ResourceInfo() ? ResourceInfo()->LastModified() : "");
+  }
   ResourceState().SetSegmentStatus(nullptr, remembered);
   for (int i = 0; i < ResourceState().Count(); ++i) {
     TclCustomThreader* threader = CreateThreader(ResourceState().Items(i), false);
@@ -217,9 +255,35 @@ void TclDownLoadItem::RecordError(const std::string& error) {
   GetControl()->DoError(this, error, 0);
 }
 
+bool TclDownLoadItem::RestartPending() const {
+  return ResourceChangeSeen() && !restartedAfterChange_ && !StopRequested();
+}
+
+void TclDownLoadItem::StartAfresh() {
+  restartedAfterChange_ = true;
+  // The file is made anew by the next data phase; the error that told of the
+  // change stays recorded.
+  SetOwnStream(nullptr);
+  ClearResourceState();
+  KeepResourceInfo(nullptr);
+  ClearAbandoned();
+  infoPhase_ = true;
+  dataPhase_ = false;
+  CreateThreader(nullptr, true)->Start();
+}
+
 void TclDownLoadItem::DoProcessCompleted(TclCustomThreader* threader) {
+  if (RestartPending()) {
+    try {
+      StartAfresh();
+      return;
+    } catch (const std::exception& e) {
+      RecordError(e.what());
+    }
+  }
   const TclProcessStatus status = ResourceState().Status();
-  if (infoPhase_ && status != psFailed && status != psTerminated && CanProcess()) {
+  if (infoPhase_ && status != psFailed && status != psTerminated && !StopRequested() &&
+      !Abandoned() && CanProcess()) {
     infoPhase_ = false;
     dataPhase_ = true;
     try {
@@ -240,7 +304,9 @@ void TclDownLoadItem::DoProcessCompleted(TclCustomThreader* threader) {
 }
 
 void TclDownLoadItem::SetStatus(TclProcessStatus status) {
-  if (infoPhase_ && status != psUnknown && status != psProcess && status != psTerminated)
+  // A transfer about to start afresh has not failed yet.
+  if ((infoPhase_ || RestartPending()) && status != psUnknown && status != psProcess &&
+      status != psTerminated)
     status = psProcess;
   TclInternetItem::SetStatus(status);
 }
@@ -248,7 +314,8 @@ void TclDownLoadItem::SetStatus(TclProcessStatus status) {
 void TclDownLoadItem::DoGetResourceInfo(TclResourceInfo* info) {
   TclInternetItem::DoGetResourceInfo(info);
   if (!info) return;
-  if (info->Size() == 0 || !info->AllowsRandomAccess()) ClearResourceState();
+  // FTP files continue from an offset (REST): their one segment resumes.
+  if (info->Size() == 0 || (!info->AllowsRandomAccess() && !IsFtp())) ClearResourceState();
   const std::string name =
       SafeSuggestedFileName(GetHeaderParamValue(info->ContentDisposition(), "filename="));
   TclCustomMultiDownLoaderControl* control = DownLoader();
@@ -258,15 +325,30 @@ void TclDownLoadItem::DoGetResourceInfo(TclResourceInfo* info) {
 }
 
 void TclDownLoadItem::CloseDataStream() {
-  TclInternetItem::CloseDataStream();
   const TclProcessStatus status = ResourceState().Status();
-  if (status == psFailed || status == psTerminated || !CanProcess()) return;
-  try {
-    if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() &&
-        platform::FileExists(workFile_)) {
-      TclGZip(DownLoader()->BatchSize()).Uncompress(workFile_, LocalFile());
-      platform::DeleteFile(workFile_);
+  const bool ended = status == psFailed || status == psTerminated;
+  if (ended && OwnStream() && ResourceState().ResourceSize() > 0) {
+    // A transfer that did not complete never leaves a file that looks
+    // complete: it is cut after the furthest byte the map holds.
+    try {
+      if (OwnStream()->Size() > MapDoneEnd()) OwnStream()->SetSize(MapDoneEnd());
+    } catch (const std::exception& e) {
+      RecordError(e.what());
     }
+  }
+  TclInternetItem::CloseDataStream();
+  if (ended || !CanProcess()) return;
+  if (Compressed() && !workFile_.empty() && workFile_ != LocalFile() &&
+      platform::FileExists(workFile_)) {
+    try {
+      TclGZip(DownLoader()->BatchSize()).Uncompress(workFile_, LocalFile());
+    } catch (const std::exception& e) {
+      FailUndecodable(e.what());
+      return;
+    }
+    platform::DeleteFile(workFile_);
+  }
+  try {
     if (DownLoader()->CorrectResourceTime() && ResourceInfo() &&
         platform::FileExists(LocalFile())) {
       platform::SetFileDateTime(LocalFile(), ResourceInfo()->Date());
@@ -274,6 +356,19 @@ void TclDownLoadItem::CloseDataStream() {
   } catch (const std::exception& e) {
     RecordError(e.what());
   }
+}
+
+void TclDownLoadItem::FailUndecodable(const std::string& error) {
+  // The bytes arrived but do not make the file: the transfer failed. What the
+  // decoder wrote is no file, and the map no longer claims the bytes, so that
+  // neither a byte count nor a later start takes them for a complete download.
+  platform::DeleteFile(LocalFile());
+  for (int i = 0; i < ResourceState().Count(); ++i) {
+    ResourceState().SetBytesProceed(ResourceState().Items(i), 0);
+  }
+  RecordError(error);
+  ResourceState().SetSegmentStatus(nullptr, psFailed);
+  SetStatus(ResourceState().Status());
 }
 
 void TclDownLoadItem::MakePreviewText() {

@@ -41,6 +41,17 @@ class TclDownLoadItem : public TclInternetItem {
   // file that changed on the server is fetched afresh, never spliced.
   rtl::DateTime MapDate() const { return mapDate_; }
   void SetMapDate(rtl::DateTime value) { mapDate_ = value; }
+  // The resource's validators when the map was built (ETag, Last-Modified
+  // text). A map with them is resumed only onto a resource that still sends
+  // the same ones (the size alone when it sends none); a map without them
+  // (from an older record) falls back to MapDate.
+  const std::string& MapETag() const { return mapETag_; }
+  const std::string& MapLastModified() const { return mapLastModified_; }
+  bool MapHasValidators() const { return mapHasValidators_; }
+  void SetMapValidators(const std::string& etag, const std::string& lastModified);
+  // Whether the data phase of the current transfer continued the map (true)
+  // or started it afresh.
+  bool ResumedMap() const { return resumedMap_; }
 
   TclMultiInternetControl* GetControl() const override;
   TclCustomMultiDownLoaderControl* DownLoader() const;
@@ -63,8 +74,18 @@ class TclDownLoadItem : public TclInternetItem {
   void StartSegments(const TclURLParser& parser);
   int SegmentCount() const;
   bool Compressed() const;
+  bool IsFtp() const;
   bool Resumable(const std::string& file) const;
   void RecordError(const std::string& error);
+  // A compressed body that does not decode fails the item.
+  void FailUndecodable(const std::string& error);
+  bool SameResourceAsMap() const;
+  // The end of the furthest byte the map holds.
+  std::int64_t MapDoneEnd() const;
+  // After a change of the resource under the transfer: everything again
+  // from the information phase, with a fresh map, once per start.
+  bool RestartPending() const;
+  void StartAfresh();
 
   rtl::StringList preview_;
   bool infoPhase_ = false;
@@ -73,6 +94,11 @@ class TclDownLoadItem : public TclInternetItem {
   bool allowCompression_ = true;
   std::string workFile_;
   rtl::DateTime mapDate_ = 0;
+  std::string mapETag_;
+  std::string mapLastModified_;
+  bool mapHasValidators_ = false;
+  bool resumedMap_ = false;
+  bool restartedAfterChange_ = false;
 };
 
 class TclDownLoadList : public rtl::OwnedCollection<TclDownLoadItem> {

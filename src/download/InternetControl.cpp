@@ -174,3 +174,8 @@ void TclMultiInternetControl::DoError(TclInternetItem* item, const std::string& 
 void TclMultiInternetControl::DoProcessCompleted(TclInternetItem* item) {
   if (onProcessCompleted_) onProcessCompleted_(this, item);
 }
+
+void TclMultiInternetControl::DoRetrying(TclInternetItem* item, const std::string& error,
+                                         std::int32_t errorCode, int pauseMs) {
+  if (onRetrying_) onRetrying_(this, item, error, errorCode, pauseMs);
+}

@@ -45,6 +45,11 @@ using TclURLParsingEvent = std::function<void(
 using TclGetCertificateEvent =
     std::function<void(TclMultiInternetControl* sender, TclInternetItem* item,
                        PCCERT_CONTEXT& certContext, bool& handled)>;
+// Beyond the classic events: an item's worker failed an attempt and tries again
+// after PauseMs (nothing is recorded in the item's errors).
+using TclRetryingEvent =
+    std::function<void(TclMultiInternetControl* sender, TclInternetItem* item,
+                       const std::string& error, std::int32_t errorCode, int pauseMs)>;
 using TclDataTextProceedEvent = std::function<void(
     TclMultiInternetControl* sender, TclInternetItem* item, const rtl::StringList& text)>;
 
@@ -78,6 +83,25 @@ class TclCustomInternetControl : public rtl::Component {
   void SetPassiveFTPMode(bool value) { passiveFTPMode_ = value; }
   bool DoNotGetResourceInfo() const { return doNotGetResourceInfo_; }
   void SetDoNotGetResourceInfo(bool value) { doNotGetResourceInfo_ = value; }
+  // Beyond the classic settings; each default keeps the classic behaviour.
+  // False: an error no retry can mend (400, 401, 403, 404, 405, 410, 416 to a
+  // whole-file request, a refused certificate, an invalid URL, FTP 530 or 550)
+  // ends the item at once with its message instead of using up TryCount.
+  bool RetryPermanentErrors() const { return retryPermanentErrors_; }
+  void SetRetryPermanentErrors(bool value) { retryPermanentErrors_ = value; }
+  // True: a 429 or 503 answer with Retry-After pauses that long (at most 60 s)
+  // before the next attempt instead of ReconnectAfter.
+  bool HonorRetryAfter() const { return honorRetryAfter_; }
+  void SetHonorRetryAfter(bool value) { honorRetryAfter_ = value; }
+  // True: a HEAD answered 405 or 501 (servers that refuse HEAD) falls back to
+  // the information GET for the resource's facts instead of failing.
+  bool HeadFallback() const { return headFallback_; }
+  void SetHeadFallback(bool value) { headFallback_ = value; }
+  // True: a missing Last-Modified or Content-Type is still reported (text and
+  // status as before) but no longer costs the segments when Content-Length
+  // gave the size; a resume then relies on the ETag or on the size alone.
+  bool KeepSizeWithoutHeaders() const { return keepSizeWithoutHeaders_; }
+  void SetKeepSizeWithoutHeaders(bool value) { keepSizeWithoutHeaders_ = value; }
   // A connection shared by all items (not owned; watched for its destruction).
   TclInternetConnection* Connection() const { return connection_; }
   void SetConnection(TclInternetConnection* value);
@@ -130,6 +154,10 @@ class TclCustomInternetControl : public rtl::Component {
   int reconnectAfter_ = 5000;
   TclInternetConnection* connection_ = nullptr;
   bool doNotGetResourceInfo_ = false;
+  bool retryPermanentErrors_ = true;
+  bool honorRetryAfter_ = false;
+  bool headFallback_ = false;
+  bool keepSizeWithoutHeaders_ = false;
 };
 
 class TclMultiInternetControl : public TclCustomInternetControl {
@@ -154,6 +182,8 @@ class TclMultiInternetControl : public TclCustomInternetControl {
                                  std::int32_t currentDataSize);
   virtual void DoError(TclInternetItem* item, const std::string& error, std::int32_t errorCode);
   virtual void DoProcessCompleted(TclInternetItem* item);
+  virtual void DoRetrying(TclInternetItem* item, const std::string& error, std::int32_t errorCode,
+                          int pauseMs);
 
   void SetOnDataItemProceed(TclDataItemProceedEvent handler) {
     onDataItemProceed_ = std::move(handler);
@@ -169,6 +199,7 @@ class TclMultiInternetControl : public TclCustomInternetControl {
     onGetCertificate_ = std::move(handler);
   }
   void SetOnProcessCompleted(TclItemEvent handler) { onProcessCompleted_ = std::move(handler); }
+  void SetOnRetrying(TclRetryingEvent handler) { onRetrying_ = std::move(handler); }
 
  protected:
   void Loaded() override;
@@ -184,4 +215,5 @@ class TclMultiInternetControl : public TclCustomInternetControl {
   TclURLParsingEvent onURLParsing_;
   TclGetCertificateEvent onGetCertificate_;
   TclItemEvent onProcessCompleted_;
+  TclRetryingEvent onRetrying_;
 };

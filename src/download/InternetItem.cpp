@@ -91,10 +91,20 @@ void TclInternetItem::Start(bool async) {
 }
 
 void TclInternetItem::Stop() {
-  // A copy: a stop never removes holders itself, but the list must not be
-  // walked while something else could change it.
-  std::vector<TclThreaderHolder> holders = holders_;
-  for (const TclThreaderHolder& holder : holders) holder.Threader->Stop();
+  if (IsBusy()) stopRequested_ = true;
+  StopOthers(nullptr);
+}
+
+void TclInternetItem::StopOthers(TclCustomThreader* keep) {
+  // Marked first: a stop never removes holders itself, but a threader's Stop
+  // must find its holder marked whatever it reports next.
+  std::vector<TclCustomThreader*> stopping;
+  for (TclThreaderHolder& holder : holders_) {
+    if (holder.Threader == keep || holder.Stopped) continue;
+    holder.Stopped = true;
+    stopping.push_back(holder.Threader);
+  }
+  for (TclCustomThreader* threader : stopping) threader->Stop();
 }
 
 void TclInternetItem::WaitForWorkers() {
@@ -104,6 +114,8 @@ void TclInternetItem::WaitForWorkers() {
 void TclInternetItem::InternalStart(bool infoOnly) {
   RaiseConnectionLimits();
   status_ = psUnknown;
+  stopRequested_ = false;
+  ClearAbandoned();
   resourceInfo_.reset();
   errors_.Clear();
   resourceState_.Reset();
@@ -163,6 +175,10 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   threader->SetInternetAgent(control->InternetAgent());
   threader->SetPassiveFTPMode(control->PassiveFTPMode());
   threader->SetDoNotGetResourceInfo(control->DoNotGetResourceInfo());
+  threader->SetRetryPermanentErrors(control->RetryPermanentErrors());
+  threader->SetHonorRetryAfter(control->HonorRetryAfter());
+  threader->SetHeadFallback(control->HeadFallback());
+  threader->SetKeepSizeWithoutHeaders(control->KeepSizeWithoutHeaders());
   if (control->Connection() || keepConnection_) {
     if (control->Connection()) {
       ownConnection_.reset();
@@ -175,13 +191,10 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   threader->SetOnGetResourceInfo(
       [this](TclCustomThreader*, TclResourceInfo* info) { DoGetResourceInfo(info); });
   threader->SetOnStatusChanged([this](TclCustomThreader* sender, TclProcessStatus status) {
-    resourceState_.SetSegmentStatus(HolderSegment(sender), status);
-    SetStatus(resourceState_.Status());
+    HandleStatus(sender, status);
   });
-  threader->SetOnError([this](TclCustomThreader*, const std::string& error, std::int32_t code) {
-    errors_.Add(error, code);
-    GetControl()->DoError(this, error, code);
-  });
+  threader->SetOnError([this](TclCustomThreader* sender, const std::string& error,
+                              std::int32_t code) { HandleError(sender, error, code); });
   threader->SetOnURLParsing(
       [this](TclCustomThreader*, URL_COMPONENTSA& components) { HandleUrlParsing(components); });
   threader->SetOnDataItemProceed([this](TclCustomThreader* sender, TclResourceInfo* info,
@@ -195,6 +208,45 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
     GetControl()->DoGetCertificate(this, context, handled);
   });
   threader->SetOnTerminate([this](TclCustomThreader* sender) { ThreaderTerminated(sender); });
+  threader->SetOnRetrying([this](TclCustomThreader* sender, const std::string& error,
+                                 std::int32_t code, int pauseMs) {
+    TclThreaderHolder* holder = HolderOf(sender);
+    if (!holder || !holder->Stopped) GetControl()->DoRetrying(this, error, code, pauseMs);
+  });
+}
+
+void TclInternetItem::HandleStatus(TclCustomThreader* threader, TclProcessStatus status) {
+  TclThreaderHolder* holder = HolderOf(threader);
+  // Released before the map hears of the status: whoever the change wakes
+  // (a takeover, a notifier) finds the segment free, not held by a worker
+  // that is only waiting for its end hook.
+  if (holder && status != psUnknown && status != psProcess) holder->Finished = true;
+  // A segment stopped because another one failed the transfer did not end by
+  // the user's wish: it failed with the transfer.
+  if (status == psTerminated && abandoned_ && !stopRequested_) status = psFailed;
+  resourceState_.SetSegmentStatus(holder ? holder->StateItem : nullptr, status);
+  SetStatus(resourceState_.Status());
+}
+
+void TclInternetItem::HandleError(TclCustomThreader* threader, const std::string& error,
+                                  std::int32_t code) {
+  TclThreaderHolder* holder = HolderOf(threader);
+  if (holder && holder->Stopped) return;
+  errors_.Add(error, code);
+  GetControl()->DoError(this, error, code);
+  switch (threader->Failure()) {
+    case TclRunFailure::ResourceChanged:
+      resourceChanged_ = true;
+      [[fallthrough]];
+    case TclRunFailure::NotRetried:
+    case TclRunFailure::LocalFile:
+      // The other segments cannot get past it either.
+      abandoned_ = true;
+      StopOthers(threader);
+      break;
+    default:
+      break;
+  }
 }
 
 void TclInternetItem::HandleUrlParsing(URL_COMPONENTSA& components) {
@@ -214,6 +266,13 @@ TclInternetConnection* TclInternetItem::OwnConnection() {
   return ownConnection_.get();
 }
 
+TclThreaderHolder* TclInternetItem::HolderOf(TclCustomThreader* threader) {
+  for (TclThreaderHolder& holder : holders_) {
+    if (holder.Threader == threader) return &holder;
+  }
+  return nullptr;
+}
+
 TclResourceStateItem* TclInternetItem::HolderSegment(TclCustomThreader* threader) const {
   for (const TclThreaderHolder& holder : holders_) {
     if (holder.Threader == threader) return holder.StateItem;
@@ -229,14 +288,18 @@ void TclInternetItem::RemoveHolder(TclCustomThreader* threader) {
 }
 
 void TclInternetItem::ThreaderTerminated(TclCustomThreader* threader) {
-  if (threader->Status() != psFailed && resourceState_.Status() != psTerminated) {
+  // A stopped worker, or one of a stopped or abandoned transfer, starts
+  // nothing: the map's derived status still shows the running segments.
+  const TclProcessStatus own = threader->Status();
+  if (own != psFailed && own != psTerminated && !stopRequested_ && !abandoned_ &&
+      resourceState_.Status() != psTerminated) {
     for (int i = 0; i < resourceState_.Count(); ++i) {
       TclResourceStateItem* segment = resourceState_.Items(i);
       if (segment == HolderSegment(threader) || segment->Status() != psFailed) continue;
-      // A segment some other worker has already taken over is left to it.
-      bool taken =
-          std::any_of(holders_.begin(), holders_.end(),
-                      [segment](const TclThreaderHolder& h) { return h.StateItem == segment; });
+      // A segment some other running worker has already taken over is left to it.
+      bool taken = std::any_of(holders_.begin(), holders_.end(), [segment](const TclThreaderHolder& h) {
+        return h.StateItem == segment && !h.Finished;
+      });
       if (taken) continue;
       TclCustomThreader* successor = CreateThreader(segment, false);
       successor->SetResourceInfo(resourceInfo_.get());

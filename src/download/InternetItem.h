@@ -39,6 +39,11 @@ class TclURLParser;
 struct TclThreaderHolder {
   TclCustomThreader* Threader = nullptr;
   TclResourceStateItem* StateItem = nullptr;
+  // The worker reported its final status: it no longer holds its segment,
+  // though its holder stays until its end hook has run.
+  bool Finished = false;
+  // The item told the worker to stop; what it reports afterwards is dropped.
+  bool Stopped = false;
 };
 
 class TclInternetItem : public rtl::CollectionItem {
@@ -51,7 +56,8 @@ class TclInternetItem : public rtl::CollectionItem {
   // Refuses ("Operation is in progress", 0) while busy; prepares the request
   // attachment; starts; with Async false waits until every worker has ended.
   void Start(bool async);
-  // Stops every running worker and returns at once.
+  // Stops every running worker and returns at once. Nothing is started for
+  // this transfer afterwards: no takeover, no data phase.
   void Stop();
   bool IsBusy() const { return !holders_.empty(); }
   // Waits, serving messages, until the worker list is empty.
@@ -113,6 +119,17 @@ class TclInternetItem : public rtl::CollectionItem {
   virtual void CloseDataStream();
   virtual void ReleaseResources();
 
+  // True once Stop was called in the current transfer.
+  bool StopRequested() const { return stopRequested_; }
+  // True once a worker failed in a way that ends the whole transfer (see
+  // StopOthers): no takeover follows.
+  bool Abandoned() const { return abandoned_; }
+  // True once a worker saw the resource change under the transfer.
+  bool ResourceChangeSeen() const { return resourceChanged_; }
+  // Forgets an abandoned transfer, for one started afresh.
+  void ClearAbandoned() { abandoned_ = resourceChanged_ = false; }
+  // Stops every worker but Keep, for a failure no other worker can get past.
+  void StopOthers(TclCustomThreader* keep);
   // A worker for Segment (or none), registered in the worker list and set up.
   TclCustomThreader* CreateThreader(TclResourceStateItem* segment, bool infoOnly);
   // Empties the segment map, dropping every holder's segment reference.
@@ -129,6 +146,9 @@ class TclInternetItem : public rtl::CollectionItem {
 
  private:
   void RemoveHolder(TclCustomThreader* threader);
+  TclThreaderHolder* HolderOf(TclCustomThreader* threader);
+  void HandleStatus(TclCustomThreader* threader, TclProcessStatus status);
+  void HandleError(TclCustomThreader* threader, const std::string& error, std::int32_t code);
   void HandleUrlParsing(URL_COMPONENTSA& components);
 
   rtl::Stream* dataStream_ = nullptr;
@@ -151,6 +171,9 @@ class TclInternetItem : public rtl::CollectionItem {
   TclHttpRequestBuilder* httpRequest_ = nullptr;
   bool useHTTPRequest_ = false;
   bool released_ = false;
+  bool stopRequested_ = false;
+  bool abandoned_ = false;
+  bool resourceChanged_ = false;
 
   friend class TclDownLoadItem;
 };

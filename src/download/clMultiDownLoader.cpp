@@ -65,4 +65,19 @@ void TclMultiDownLoader::DefineProperties(rtl::Properties& p) {
        "DoNotGetResourceInfo", [this] { return DoNotGetResourceInfo(); },
        [this](bool v) { SetDoNotGetResourceInfo(v); })
       .Default(false);
+  p.Value<bool>(
+       "RetryPermanentErrors", [this] { return RetryPermanentErrors(); },
+       [this](bool v) { SetRetryPermanentErrors(v); })
+      .Default(true);
+  p.Value<bool>(
+       "HonorRetryAfter", [this] { return HonorRetryAfter(); },
+       [this](bool v) { SetHonorRetryAfter(v); })
+      .Default(false);
+  p.Value<bool>(
+       "HeadFallback", [this] { return HeadFallback(); }, [this](bool v) { SetHeadFallback(v); })
+      .Default(false);
+  p.Value<bool>(
+       "KeepSizeWithoutHeaders", [this] { return KeepSizeWithoutHeaders(); },
+       [this](bool v) { SetKeepSizeWithoutHeaders(v); })
+      .Default(false);
 }

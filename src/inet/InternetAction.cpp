@@ -1,5 +1,6 @@
 #include "inet/InternetAction.h"
 
+#include "inet/InternetErrors.h"
 #include "inet/clConnection.h"
 #include "inet/clWinInet.h"
 #include "platform/LastError.h"
@@ -41,15 +42,27 @@ bool TclInternetAction::WorksUnder(HINTERNET handle) const {
 
 void TclInternetAction::Execute() {
   errorCode_ = static_cast<std::int32_t>(platform::GetLastError());
+  replyCode_ = 0;
+  if (errorCode_ == static_cast<std::int32_t>(ERROR_INTERNET_EXTENDED_ERROR)) {
+    // The server's reply code tells a refused login or a missing file from a
+    // passing trouble; the library keeps it for this thread only.
+    DWORD reply = 0;
+    DWORD length = 0;
+    clWinInet::InternetGetLastResponseInfoA(&reply, nullptr, &length);
+    replyCode_ = static_cast<std::int32_t>(reply);
+  }
   errorText_ = clWinInet::GetInternetErrorText(errorCode_);
 }
 
 void TclInternetAction::Fire(int timeOut) {
   errorCode_ = 0;
+  replyCode_ = 0;
   errorText_.clear();
   rtl::Assert(connection_ != nullptr, "Assertion failure", "clConnection", 631);
   connection_->FireAction(this, timeOut);
-  if (!errorText_.empty()) throw EclInternetError(errorText_, errorCode_);
+  if (!errorText_.empty()) {
+    throw EclInternetError(errorText_, errorCode_, LibraryFailureKind(errorCode_, replyCode_));
+  }
 }
 
 void TclInternetAction::Cancel() {

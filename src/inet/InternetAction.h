@@ -89,6 +89,7 @@ class TclInternetAction {
   bool registered_ = false;
   std::atomic<bool> held_{false};
   std::int32_t errorCode_ = 0;
+  std::int32_t replyCode_ = 0;  // the server's reply code of an extended error
   std::string errorText_;
 };
 

@@ -82,6 +82,8 @@ class TclFtpOpenFileAction final : public TclInternetResourceAction {
     return TclInternetAction::WorksUnder(handle) || (handle != nullptr && handle == connectHandle_);
   }
 
+  const std::string& FileName() const { return fileName_; }
+
  private:
   HINTERNET connectHandle_;
   std::string fileName_;

@@ -57,3 +57,37 @@ EclInternetError EclInternetError::FromLastError() {
   auto code = static_cast<std::int32_t>(platform::GetLastError());
   return EclInternetError(clWinInet::GetInternetErrorText(code), code);
 }
+
+TclFailureKind LibraryFailureKind(std::int32_t errorCode, std::int32_t replyCode) {
+  switch (errorCode) {
+    case ERROR_INTERNET_INVALID_URL:
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+    case ERROR_INTERNET_LOGIN_FAILURE:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+      return TclFailureKind::Permanent;
+    case ERROR_INTERNET_EXTENDED_ERROR:
+      // 530: not logged in (refused credentials); 550: no such file or no access.
+      return replyCode == 530 || replyCode == 550 ? TclFailureKind::Permanent
+                                                  : TclFailureKind::Transient;
+    default:
+      return TclFailureKind::Transient;
+  }
+}
+
+TclFailureKind StatusFailureKind(std::int32_t status, bool wholeFile) {
+  switch (status) {
+    case 400:
+    case 401:
+    case 403:
+    case 404:
+    case 405:
+    case 410:
+      return TclFailureKind::Permanent;
+    case 416:
+      return wholeFile ? TclFailureKind::Permanent : TclFailureKind::Transient;
+    default:
+      return TclFailureKind::Transient;
+  }
+}

@@ -25,6 +25,9 @@ struct TclInternetMessages {
   std::string AdditionalInfo = "Additional info";
   // An action that did not finish in time (code 258).
   std::string RequestTimeout = "Request timeout";
+  // A data answer that describes another version of the resource than the one
+  // being fetched (code 0); the details follow after ": ".
+  std::string ResourceChanged = "The resource changed on the server";
 };
 
 TclInternetMessages InternetMessages();
@@ -34,21 +37,48 @@ void SetInternetMessages(const TclInternetMessages& messages);
 // replaced by a host, so they are never used as printf formats.
 std::string FormatInternetMessage(const std::string& text, std::int32_t value);
 
+// What a retry can do about a failure. The raiser knows; the worker's attempt
+// loop decides what to do with it.
+enum class TclFailureKind : std::uint8_t {
+  Transient,        // time-outs, resets, refusals, 408, 429, 5xx: a later try may pass
+  Permanent,        // no retry can mend it (404, a refused certificate, FTP 550 ...)
+  ResourceChanged,  // the answer is of another version of the resource
+};
+
 // The exception of the whole internet layer: a message and an error code (an
-// internet or system error number, an HTTP status, 258 for a time-out, or 0).
+// internet or system error number, an HTTP status, 258 for a time-out, or 0),
+// with what a retry can do about it and, for 429 and 503, the pause the server
+// asked for.
 class EclInternetError : public rtl::Exception {
  public:
-  EclInternetError(std::string message, std::int32_t errorCode)
-      : rtl::Exception(std::move(message)), errorCode_(errorCode) {}
+  EclInternetError(std::string message, std::int32_t errorCode,
+                   TclFailureKind kind = TclFailureKind::Transient, std::int32_t retryAfterMs = -1)
+      : rtl::Exception(std::move(message)),
+        errorCode_(errorCode),
+        kind_(kind),
+        retryAfterMs_(retryAfterMs) {}
 
   // ErrorCode := the calling thread's last error, message := its error text.
   static EclInternetError FromLastError();
 
   std::int32_t ErrorCode() const { return errorCode_; }
+  TclFailureKind Kind() const { return kind_; }
+  // The server's Retry-After in milliseconds; -1 when it sent none.
+  std::int32_t RetryAfterMs() const { return retryAfterMs_; }
 
  private:
   std::int32_t errorCode_;
+  TclFailureKind kind_;
+  std::int32_t retryAfterMs_;
 };
+
+// The kind of a failed library call: a refused certificate, an invalid URL or
+// scheme, a refused FTP login and an FTP 530 or 550 reply (ReplyCode, the
+// server's last reply with an extended error) are permanent; the rest transient.
+TclFailureKind LibraryFailureKind(std::int32_t errorCode, std::int32_t replyCode);
+// The kind of an HTTP error status; WholeFile: the request asked for no range
+// (a 416 to a range may pass once the range is right).
+TclFailureKind StatusFailureKind(std::int32_t status, bool wholeFile);
 
 // Raised only when an action did not finish in time.
 class EclTimeoutInternetError : public EclInternetError {

@@ -3,11 +3,14 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <climits>
+#include <cstdlib>
 #include <mutex>
+#include <utility>
 #include <vector>
 
+#include "platform/Files.h"
 #include "platform/LastError.h"
 
 namespace clWinInet {
@@ -27,44 +30,71 @@ void* gHandle = nullptr;
 std::string gLibraryName = kDefaultInternetLibraryName;
 int gLoadCount = 0;
 
-std::string ExecutableFolder() {
-  std::vector<char> buffer(PATH_MAX + 1, '\0');
-  ssize_t length = ::readlink("/proc/self/exe", buffer.data(), PATH_MAX);
-  if (length <= 0) return std::string();
-  std::string path(buffer.data(), static_cast<std::size_t>(length));
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::string DlError() {
   const char* text = ::dlerror();
   return text != nullptr ? std::string(text) : std::string();
 }
 
-[[noreturn]] void RaiseLoadError(platform::DWORD code, const std::string& detail) {
+// The folder the platform library was loaded from: the package installs the
+// internet library beside it, so a program linked against an installed copy
+// finds both in one place wherever that copy lives.
+std::string PlatformLibraryFolder() {
+  Dl_info info{};
+  const void* inPlatform = reinterpret_cast<const void*>(&platform::FormatSystemMessage);
+  if (::dladdr(inPlatform, &info) == 0 || info.dli_fname == nullptr) return std::string();
+  // Found through a run path such as $ORIGIN/../lib: named as the user sees it.
+  char* real = ::realpath(info.dli_fname, nullptr);
+  if (real == nullptr) return platform::ExtractFilePath(info.dli_fname);
+  std::string folder = platform::ExtractFilePath(real);
+  std::free(real);
+  return folder;
+}
+
+[[noreturn]] void RaiseLoadError(platform::DWORD code, const std::string& detail,
+                                 const std::string& name = std::string(),
+                                 std::vector<std::string> folders = {}) {
   platform::SetLastError(code);
   std::string message = platform::SysErrorMessage(code);
   if (!detail.empty()) message += " (" + detail + ")";
-  throw rtl::Exception(message);
+  throw EclInternetLibraryError(message, name, std::move(folders));
 }
 
-// Loads Name by itself (run path, system folders) and, when that fails and the
-// name is bare, from the folder of the running executable.
+// The folders a bare name is looked for in, in order, each once: beside the
+// running program, then the platform library's folder.
+std::vector<std::string> SearchFolders() {
+  std::vector<std::string> folders;
+  for (std::string folder : {platform::ExecutableFolder(), PlatformLibraryFolder()}) {
+    if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(std::move(folder));
+  }
+  return folders;
+}
+
+// Loads Name from the first search folder that holds it, else through the
+// loader's own search (run path, LD_LIBRARY_PATH, system folders). A copy that
+// exists but cannot be loaded is reported as it is, not skipped: loading
+// another copy than the one the user put there would hide the fault.
 void* OpenLibrary(const std::string& name) {
+  if (name.find('/') != std::string::npos) {
+    void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) RaiseLoadError(platform::kErrorModNotFound, DlError(), name);
+    return handle;
+  }
+  const std::vector<std::string> folders = SearchFolders();
+  for (const std::string& folder : folders) {
+    const std::string path = folder + name;
+    if (::access(path.c_str(), F_OK) != 0) continue;
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) RaiseLoadError(platform::kErrorModNotFound, DlError(), name, folders);
+    return handle;
+  }
   void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle != nullptr) return handle;
-  std::string firstError = DlError();
-  if (name.find('/') == std::string::npos) {
-    std::string folder = ExecutableFolder();
-    if (!folder.empty()) {
-      std::string path = folder + name;
-      handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (handle != nullptr) return handle;
-      // The copy beside the program exists but is unusable: that is the news.
-      if (::access(path.c_str(), F_OK) == 0) firstError = DlError();
-    }
-  }
-  RaiseLoadError(platform::kErrorModNotFound, firstError);
+  std::string where;
+  for (const std::string& folder : folders) where += folder + ", ";
+  RaiseLoadError(platform::kErrorModNotFound,
+                 name + " looked for in " + where + "then on the loader's search path: " + DlError(),
+                 name, folders);
 }
 
 template <class Fn>
@@ -89,7 +119,7 @@ void LoadInternetLibrary() {
   // next call loads it again and resolves from the first name.
 #define CL_WININET_RESOLVE(name)                                   \
   if (!Resolve(handle, #name, table.name)) {                       \
-    RaiseLoadError(platform::kErrorProcNotFound, #name);           \
+    RaiseLoadError(platform::kErrorProcNotFound, #name, gLibraryName); \
   }
   CL_WININET_ENTRY_POINTS(CL_WININET_RESOLVE)
 #undef CL_WININET_RESOLVE

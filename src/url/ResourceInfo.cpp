@@ -15,6 +15,8 @@ void TclResourceInfo::Assign(const TclResourceInfo* source) {
     allowsRandomAccess_ = false;
     contentDisposition_.clear();
     compressed_ = false;
+    etag_.clear();
+    lastModified_.clear();
     return;
   }
   size_ = source->Size();
@@ -25,6 +27,8 @@ void TclResourceInfo::Assign(const TclResourceInfo* source) {
   allowsRandomAccess_ = source->AllowsRandomAccess();
   contentDisposition_ = source->ContentDisposition();
   compressed_ = source->Compressed();
+  etag_ = source->ETag();
+  lastModified_ = source->LastModified();
 }
 
 namespace {

@@ -45,6 +45,13 @@ class TclResourceInfo {
   void SetContentDisposition(const std::string& value) { contentDisposition_ = value; }
   bool Compressed() const { return compressed_; }
   void SetCompressed(bool value) { compressed_ = value; }
+  // The resource's validators as the server sent them (empty when it sent
+  // none): the ETag, and the Last-Modified text (for FTP the modification
+  // time). A data answer with other ones is of another version.
+  const std::string& ETag() const { return etag_; }
+  void SetETag(const std::string& value) { etag_ = value; }
+  const std::string& LastModified() const { return lastModified_; }
+  void SetLastModified(const std::string& value) { lastModified_ = value; }
 
  private:
   std::int64_t size_ = 0;
@@ -55,6 +62,8 @@ class TclResourceInfo {
   bool allowsRandomAccess_ = false;
   std::string contentDisposition_;
   bool compressed_ = false;
+  std::string etag_;
+  std::string lastModified_;
 };
 
 // The value of ParamName inside a header text such as a content disposition.

@@ -1,6 +1,7 @@
 #include "workers/CustomThreader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "inet/InternetActions.h"
@@ -157,10 +158,25 @@ void TclCustomThreader::Execute() {
       try {
         Process();
         break;
-      } catch (const EclInternetError&) {
-        if (--tries < 1) throw;
-        platform::WaitForSingleObject(retryEvent_,
-                                      static_cast<DWORD>(std::max(0, GetTimeOut(reconnectAfter_))));
+      } catch (const EclInternetError& e) {
+        // The one place that decides between another attempt and giving up.
+        if (e.Kind() == TclFailureKind::ResourceChanged) {
+          failure_ = TclRunFailure::ResourceChanged;
+          throw;
+        }
+        if (e.Kind() == TclFailureKind::Permanent && !retryPermanentErrors_) {
+          failure_ = TclRunFailure::NotRetried;
+          throw;
+        }
+        if (--tries < 1) {
+          failure_ = TclRunFailure::TriesUsedUp;
+          throw;
+        }
+        const int pause = RetryPause(e);
+        if (onRetrying_ && !Terminated()) {
+          Synchronize([&] { onRetrying_(this, e.Message(), e.ErrorCode(), pause); });
+        }
+        platform::WaitForSingleObject(retryEvent_, static_cast<DWORD>(pause));
       }
     }
     if (Terminated()) {
@@ -171,18 +187,44 @@ void TclCustomThreader::Execute() {
       SetStatus(psSuccess);
     }
   } catch (const EclInternetError& e) {
+    if (failure_ == TclRunFailure::None) failure_ = TclRunFailure::Other;
     SetError(e.Message(), "", e.ErrorCode());
     SetStatus(psFailed);
   } catch (const rtl::Exception& e) {
+    if (failure_ == TclRunFailure::None) failure_ = TclRunFailure::Other;
     SetError(e.Message(), "", 0);
     SetStatus(psFailed);
   }
 }
 
+int TclCustomThreader::RetryPause(const EclInternetError& error) {
+  if (honorRetryAfter_ && error.RetryAfterMs() >= 0) {
+    return std::max(0, GetTimeOut(std::min(error.RetryAfterMs(), kRetryAfterLimitMs)));
+  }
+  return std::max(0, GetTimeOut(reconnectAfter_));
+}
+
 void TclCustomThreader::ParseURL() {
   if (!parser_.URL().empty()) return;
+  // A scheme other than http, https and ftp is refused before anything goes
+  // out: the parser would take "htp://host" for a host named "htp", and a
+  // known but unsupported scheme would end with nothing fetched as a success.
+  const std::size_t schemeEnd = url_.find("://");
+  std::string scheme = schemeEnd == std::string::npos ? "" : url_.substr(0, schemeEnd);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  const bool schemeLike =
+      !scheme.empty() && std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '+' || c == '-' || c == '.';
+      });
+  auto refuse = [] {
+    throw EclInternetError(clWinInet::GetInternetErrorText(ERROR_INTERNET_UNRECOGNIZED_SCHEME),
+                           ERROR_INTERNET_UNRECOGNIZED_SCHEME, TclFailureKind::Permanent);
+  };
+  if (schemeLike && scheme != "http" && scheme != "https" && scheme != "ftp") refuse();
   std::string result = parser_.Parse(url_);
   if (result.empty()) throw EclInternetError::FromLastError();
+  if (parser_.UrlKind() == ukUnknown) refuse();
   url_ = result;
 }
 
@@ -293,33 +335,16 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   head->Fire(GetTimeOut(timeOut_));
   AddCompressionHeader(head);
   SendRequest(head);
-  CheckStatusCode(head);
+  // Servers that refuse HEAD (405, 501) still answer the information GET.
+  bool headRefused = false;
+  try {
+    CheckStatusCode(head);
+  } catch (const EclInternetError& e) {
+    if (!headFallback_ || (e.ErrorCode() != 405 && e.ErrorCode() != 501)) throw;
+    headRefused = true;
+  }
   if (OwnerSuppliedInfo()) return;
-
-  using namespace http_queries;
-  std::int64_t length = 0;
-  if (QueryNumber64(head->Handle(), HTTP_QUERY_CONTENT_LENGTH, length)) {
-    EnsureResourceInfo()->SetSize(length);
-  } else {
-    SetError("", "Content Length", 0);
-  }
-  if (Terminated()) return;
-  rtl::DateTime modified = 0;
-  if (QueryLocalTime(head->Handle(), HTTP_QUERY_LAST_MODIFIED, modified)) {
-    EnsureResourceInfo()->SetDate(modified);
-  } else {
-    SetError("", "Last Modified", 0);
-    if (ResourceInfo()) ResourceInfo()->SetSize(0);
-  }
-  if (Terminated()) return;
-  std::string text;
-  if (QueryText(head->Handle(), HTTP_QUERY_CONTENT_TYPE, text)) {
-    EnsureResourceInfo()->SetContentType(text);
-  } else {
-    SetError("", "Content Type", 0);
-    if (ResourceInfo()) ResourceInfo()->SetSize(0);
-  }
-  if (Terminated()) return;
+  if (!headRefused && !ReadResourceFacts(head)) return;
 
   requestGuard.FreeNow();
   auto* get = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
@@ -330,17 +355,22 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   AddCompressionHeader(get);
   SendRequest(get);
   if (Terminated()) return;
-  if (QueryText(get->Handle(), HTTP_QUERY_CONTENT_DISPOSITION, text)) {
+  if (headRefused) {
+    CheckStatusCode(get);
+    if (!ReadResourceFacts(get)) return;
+  }
+  std::string text;
+  if (http_queries::QueryText(get->Handle(), HTTP_QUERY_CONTENT_DISPOSITION, text)) {
     EnsureResourceInfo()->SetContentDisposition(text);
   }
   if (Terminated()) return;
-  if (QueryText(get->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
+  if (http_queries::QueryText(get->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return std::tolower(c); });
     EnsureResourceInfo()->SetCompressed(text.find("gzip") != std::string::npos);
   }
   std::int64_t end = 0;
-  if (SeekToEnd(get->Handle(), end) && end > 0) {
+  if (http_queries::SeekToEnd(get->Handle(), end) && end > 0) {
     TclResourceInfo* info = EnsureResourceInfo();
     if (info->Size() == 0) {
       info->SetSize(end);
@@ -348,6 +378,38 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
       info->SetAllowsRandomAccess(true);
     }
   }
+}
+
+bool TclCustomThreader::ReadResourceFacts(TclHttpOpenRequestAction* request) {
+  using namespace http_queries;
+  std::int64_t length = 0;
+  if (QueryNumber64(request->Handle(), HTTP_QUERY_CONTENT_LENGTH, length)) {
+    EnsureResourceInfo()->SetSize(length);
+  } else {
+    SetError("", "Content Length", 0);
+  }
+  if (Terminated()) return false;
+  // A missing date or type is reported; it costs the segments only where the
+  // classic rule is kept.
+  rtl::DateTime modified = 0;
+  std::string text;
+  if (QueryLocalTime(request->Handle(), HTTP_QUERY_LAST_MODIFIED, modified)) {
+    EnsureResourceInfo()->SetDate(modified);
+    if (QueryText(request->Handle(), HTTP_QUERY_LAST_MODIFIED, text))
+      EnsureResourceInfo()->SetLastModified(text);
+  } else {
+    SetError("", "Last Modified", 0);
+    if (ResourceInfo() && !keepSizeWithoutHeaders_) ResourceInfo()->SetSize(0);
+  }
+  if (Terminated()) return false;
+  if (QueryText(request->Handle(), HTTP_QUERY_CONTENT_TYPE, text)) {
+    EnsureResourceInfo()->SetContentType(text);
+  } else {
+    SetError("", "Content Type", 0);
+    if (ResourceInfo() && !keepSizeWithoutHeaders_) ResourceInfo()->SetSize(0);
+  }
+  if (QueryText(request->Handle(), HTTP_QUERY_ETAG, text)) EnsureResourceInfo()->SetETag(text);
+  return !Terminated();
 }
 
 void TclCustomThreader::GetFtpResourceInfo(TclConnectAction* connectAction) {
@@ -366,7 +428,11 @@ void TclCustomThreader::GetFtpResourceInfo(TclConnectAction* connectAction) {
   const platform::FileTime written =
       (static_cast<platform::FileTime>(data.ftLastWriteTime.dwHighDateTime) << 32) |
       data.ftLastWriteTime.dwLowDateTime;
-  if (written != 0) info->SetDate(platform::FileTimeToLocalDateTime(written));
+  if (written != 0) {
+    info->SetDate(platform::FileTimeToLocalDateTime(written));
+    // The modification time is the one validator an FTP server gives.
+    info->SetLastModified(std::to_string(written));
+  }
 }
 
 DWORD TclCustomThreader::GetRequestFlags(bool forInformation) const {
@@ -498,9 +564,17 @@ void TclCustomThreader::CheckStatusCode(TclHttpOpenRequestAction* request) {
     EnsureResourceInfo()->SetStatusCode(lastStatusCode_);
   }
   if (lastStatusCode_ >= 400) {
+    std::string range;
+    const bool wholeFile = !http_queries::QueryText(
+        request->Handle(), HTTP_QUERY_RANGE | HTTP_QUERY_FLAG_REQUEST_HEADERS, range);
+    std::int64_t retryAfter = -1;
+    if (lastStatusCode_ == 429 || lastStatusCode_ == 503) {
+      if (!http_queries::QueryRetryAfterMs(request->Handle(), retryAfter)) retryAfter = -1;
+    }
     throw EclInternetError(
         FormatInternetMessage(InternetMessages().HttpResourceAccessError, lastStatusCode_),
-        lastStatusCode_);
+        lastStatusCode_, StatusFailureKind(lastStatusCode_, wholeFile),
+        static_cast<std::int32_t>(std::min<std::int64_t>(retryAfter, INT32_MAX)));
   }
 }
 

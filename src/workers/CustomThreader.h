@@ -42,6 +42,7 @@ class TclInternetAction;
 class TclInternetResourceAction;
 class TclConnectAction;
 class TclHttpOpenRequestAction;
+class EclInternetError;
 class TclCustomThreader;
 
 // The agent text workers and controls send unless told otherwise.
@@ -61,6 +62,23 @@ using TclThreaderDataEvent =
     std::function<void(TclCustomThreader* sender, TclResourceInfo* info, std::int64_t currentPos,
                        const char* data, std::int32_t size)>;
 using TclThreaderNotifyEvent = std::function<void(TclCustomThreader* sender)>;
+// An attempt failed and the next one follows after PauseMs.
+using TclThreaderRetryEvent = std::function<void(
+    TclCustomThreader* sender, const std::string& error, std::int32_t errorCode, int pauseMs)>;
+
+// Why a run ended psFailed, for the owner's decisions (taking over, stopping
+// the other workers, starting afresh).
+enum class TclRunFailure : std::uint8_t {
+  None,             // the run has not failed
+  TriesUsedUp,      // every attempt failed
+  NotRetried,       // an error no retry can mend, and RetryPermanentErrors is off
+  ResourceChanged,  // the server answered for another version of the resource
+  LocalFile,        // the local file could not be written (a full disk)
+  Other,            // the address, the library or a hook failed
+};
+
+// The longest pause a server's Retry-After may impose.
+inline constexpr int kRetryAfterLimitMs = 60000;
 
 class TclCustomThreader : public platform::Thread {
  public:
@@ -109,6 +127,21 @@ class TclCustomThreader : public platform::Thread {
   void SetKeepConnection(bool value) { keepConnection_ = value; }
   bool DoNotGetResourceInfo() const { return doNotGetResourceInfo_; }
   void SetDoNotGetResourceInfo(bool value) { doNotGetResourceInfo_ = value; }
+  // False: an error no retry can mend ends the run at once.
+  bool RetryPermanentErrors() const { return retryPermanentErrors_; }
+  void SetRetryPermanentErrors(bool value) { retryPermanentErrors_ = value; }
+  // True: a 429 or 503 with Retry-After pauses that long (at most
+  // kRetryAfterLimitMs) instead of ReconnectAfter.
+  bool HonorRetryAfter() const { return honorRetryAfter_; }
+  void SetHonorRetryAfter(bool value) { honorRetryAfter_ = value; }
+  // True: a HEAD answered 405 or 501 is replaced by the information GET for
+  // the resource's facts.
+  bool HeadFallback() const { return headFallback_; }
+  void SetHeadFallback(bool value) { headFallback_ = value; }
+  // True: a missing Last-Modified or Content-Type is still reported but keeps
+  // the size the Content-Length gave (so the resource is split as usual).
+  bool KeepSizeWithoutHeaders() const { return keepSizeWithoutHeaders_; }
+  void SetKeepSizeWithoutHeaders(bool value) { keepSizeWithoutHeaders_ = value; }
   TclCertificateFlags CertificateFlags() const { return certificateFlags_; }
   void SetCertificateFlags(TclCertificateFlags value) { certificateFlags_ = value; }
   bool UseInternetErrorDialog() const { return useInternetErrorDialog_; }
@@ -136,6 +169,8 @@ class TclCustomThreader : public platform::Thread {
   TclProcessStatus Status() const { return status_; }
   const std::string& ErrorText() const { return errorText_; }
   std::int32_t ErrorCode() const { return errorCode_; }
+  // Set before the failed status and the error of the run are reported.
+  TclRunFailure Failure() const { return failure_; }
 
   // Hooks, run on the creating thread while the worker waits.
   void SetOnStatusChanged(TclThreaderStatusEvent handler) { onStatusChanged_ = std::move(handler); }
@@ -151,6 +186,7 @@ class TclCustomThreader : public platform::Thread {
     onDataItemProceed_ = std::move(handler);
   }
   void SetOnTerminate(TclThreaderNotifyEvent handler) { onTerminate_ = std::move(handler); }
+  void SetOnRetrying(TclThreaderRetryEvent handler) { onRetrying_ = std::move(handler); }
 
   std::uint32_t CreatorThreadId() const { return synchronizer_->CreatorThreadId(); }
 
@@ -185,8 +221,13 @@ class TclCustomThreader : public platform::Thread {
   // Runs Method on the creating thread and waits for it.
   void Synchronize(const std::function<void()>& method);
   void RunDataHook(std::int64_t currentPos, const char* data, std::int32_t size);
+  void SetFailure(TclRunFailure failure) { failure_ = failure; }
 
  private:
+  // Size, date, type and validators of a response; false when stopped.
+  bool ReadResourceFacts(TclHttpOpenRequestAction* request);
+  // The pause before the next attempt after Error.
+  int RetryPause(const EclInternetError& error);
   void ParseURL();
   bool HandleSendError(TclHttpOpenRequestAction* request, DWORD code);
   void ApplyProxyCredentials(TclHttpOpenRequestAction* request);
@@ -207,6 +248,10 @@ class TclCustomThreader : public platform::Thread {
   bool passiveFTPMode_ = false;
   bool keepConnection_ = false;
   bool doNotGetResourceInfo_ = false;
+  bool retryPermanentErrors_ = true;
+  bool honorRetryAfter_ = false;
+  bool headFallback_ = false;
+  bool keepSizeWithoutHeaders_ = false;
   TclCertificateFlags certificateFlags_;
   bool useInternetErrorDialog_ = false;
   bool allowCompression_ = false;
@@ -222,6 +267,7 @@ class TclCustomThreader : public platform::Thread {
   std::int32_t lastStatusCode_ = 0;
   std::string errorText_;
   std::int32_t errorCode_ = 0;
+  TclRunFailure failure_ = TclRunFailure::None;
   TclURLParser parser_;
   // The connection pointer is set by the owner (SetConnection, Stop) and by
   // the worker (first need); the lock keeps the two from making two.
@@ -243,6 +289,7 @@ class TclCustomThreader : public platform::Thread {
   TclThreaderCertificateEvent onGetCertificate_;
   TclThreaderDataEvent onDataItemProceed_;
   TclThreaderNotifyEvent onTerminate_;
+  TclThreaderRetryEvent onRetrying_;
 };
 
 // Waits until Threader's thread has ended. On the thread that created it, it

@@ -1,6 +1,8 @@
 #include "workers/DownLoadThreader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <mutex>
 
@@ -11,6 +13,7 @@
 #include "platform/LastError.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
+#include "workers/HttpQueries.h"
 
 namespace {
 
@@ -32,13 +35,17 @@ class OptionalLock {
 
 }  // namespace
 
-template <class T, class Make>
-T* TclDownLoadThreader::TakeOrOpen(TclConnectAction* connectAction, Make make) {
+template <class T, class Make, class Fits>
+T* TclDownLoadThreader::TakeOrOpen(TclConnectAction* connectAction, Make make, Fits fits) {
   // A kept handle action is this worker's only when it was made under this
-  // connect; a new one is fired before it is used.
+  // connect for the same resource (a connection shared by items keeps the
+  // requests of other files too); a new one is fired before it is used.
   bool made = false;
   T* action = Connection()->TakeOrMake<T>(
-      [connectAction](T* kept) { return kept->WorksUnder(connectAction->Handle()); }, make, made);
+      [connectAction, &fits](T* kept) {
+        return kept->WorksUnder(connectAction->Handle()) && fits(kept);
+      },
+      make, made);
   if (made) {
     try {
       action->Fire(GetTimeOut(TimeOut()));
@@ -57,13 +64,22 @@ TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly,
 void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   TclCustomThreader::ProcessHttp(connectAction);
   if (NoDataWanted()) return;
+  // A server without ranges sends the body from its first byte: a segment
+  // that broke off is fetched again from its start, not from where it broke.
+  const TclResourceInfo* info = ResourceInfo();
+  if (Bounded() && bytesProceed_ > 0 && info && !info->AllowsRandomAccess()) RestartSegment();
+  if (Bounded() && Remaining() == 0) return;
 
   TclInternetConnection* connection = Connection();
-  auto* request = TakeOrOpen<TclHttpOpenRequestAction>(connectAction, [&] {
-    return new TclHttpOpenRequestAction(
-        connection, connectAction->ParentHandle(), connectAction->Handle(), "GET",
-        URLParser().UrlPath() + URLParser().ExtraInfo(), "", "", nullptr, GetRequestFlags(false));
-  });
+  const std::string object = URLParser().UrlPath() + URLParser().ExtraInfo();
+  auto* request = TakeOrOpen<TclHttpOpenRequestAction>(
+      connectAction,
+      [&] {
+        return new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
+                                            connectAction->Handle(), "GET", object, "", "",
+                                            nullptr, GetRequestFlags(false));
+      },
+      [&](TclHttpOpenRequestAction* kept) { return kept->ObjectName() == object; });
   struct Release {
     TclDownLoadThreader* self;
     TclHttpOpenRequestAction* request;
@@ -76,7 +92,13 @@ void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   AddCompressionHeader(request);
 
   for (int send = 1;; ++send) {
-    SendRequest(request);
+    try {
+      SendRequest(request);
+    } catch (const EclInternetError&) {
+      // A refused answer (a whole body for a range) may be of a new version.
+      CheckSameResource(request);
+      throw;
+    }
     std::exception_ptr heldBack;
     try {
       CheckStatusCode(request);
@@ -92,47 +114,124 @@ void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
     }
     if (Terminated()) return;
   }
+  CheckSameResource(request);
   ReadData(request);
 }
 
+void TclDownLoadThreader::RestartSegment() {
+  SetResourcePos(ResourcePos() - bytesProceed_);
+  bytesProceed_ = 0;
+}
+
 void TclDownLoadThreader::AddRangeHeader(TclHttpOpenRequestAction* request) {
-  if (BytesToProceed() < 0) return;
-  // The end number is one past the last byte wanted; the read loop stops
-  // after the bytes it needs and never reads the extra one.
+  if (!Bounded()) return;
+  // Inclusive, as HTTP ranges are: exactly the bytes still missing, so that
+  // a kept connection never carries a byte nobody reads.
   const std::string line =
       rtl::Format("Range: bytes=%lld-%lld", static_cast<long long>(ResourcePos()),
-                  static_cast<long long>(ResourcePos() + BytesToProceed()));
+                  static_cast<long long>(ResourcePos() + Remaining() - 1));
   // Replaces the line of an earlier send: a kept or retried request must ask
   // for the range of this send.
   clWinInet::HttpAddRequestHeadersA(request->Handle(), line.c_str(),
                                     static_cast<DWORD>(line.size()),
                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  // A server whose resource changed answers with the whole new body instead
+  // of a piece of it. A weak ETag cannot stand in If-Range.
+  const TclResourceInfo* info = ResourceInfo();
+  std::string validator;
+  if (info && !info->ETag().empty() && info->ETag().rfind("W/", 0) != 0) {
+    validator = info->ETag();
+  } else if (info) {
+    validator = info->LastModified();
+  }
+  if (validator.empty()) return;
+  const std::string ifRange = "If-Range: " + validator;
+  clWinInet::HttpAddRequestHeadersA(request->Handle(), ifRange.c_str(),
+                                    static_cast<DWORD>(ifRange.size()),
+                                    HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+}
+
+void TclDownLoadThreader::CheckSameResource(TclHttpOpenRequestAction* request) {
+  const TclResourceInfo* info = ResourceInfo();
+  if (!info) return;
+  HINTERNET handle = request->Handle();
+  std::string text;
+  std::string change;
+  if (!info->ETag().empty() && http_queries::QueryText(handle, HTTP_QUERY_ETAG, text) &&
+      text != info->ETag()) {
+    change = "ETag " + info->ETag() + " is now " + text;
+  } else if (!info->LastModified().empty() &&
+             http_queries::QueryText(handle, HTTP_QUERY_LAST_MODIFIED, text) &&
+             text != info->LastModified()) {
+    change = "Last-Modified " + info->LastModified() + " is now " + text;
+  } else if (info->Size() > 0) {
+    DWORD status = 0;
+    std::int64_t length = 0;
+    if (!http_queries::QueryNumber(handle, HTTP_QUERY_STATUS_CODE, status)) return;
+    if (status == 206 && http_queries::QueryText(handle, HTTP_QUERY_CONTENT_RANGE, text)) {
+      const std::size_t slash = text.rfind('/');
+      const std::string total = slash == std::string::npos ? "" : text.substr(slash + 1);
+      if (!total.empty() && total != "*" && total != std::to_string(info->Size())) {
+        change = "its length " + std::to_string(info->Size()) + " is now " + total;
+      }
+    } else if (status == 200 &&
+               http_queries::QueryNumber64(handle, HTTP_QUERY_CONTENT_LENGTH, length) &&
+               length != info->Size()) {
+      change = "its length " + std::to_string(info->Size()) + " is now " + std::to_string(length);
+    }
+  }
+  if (change.empty()) return;
+  throw EclInternetError(InternetMessages().ResourceChanged + ": " + change, 0,
+                         TclFailureKind::ResourceChanged);
 }
 
 void TclDownLoadThreader::ProcessFtp(TclConnectAction* connectAction) {
   TclCustomThreader::ProcessFtp(connectAction);
   if (NoDataWanted()) return;
+  if (Bounded() && Remaining() == 0) return;
 
   TclInternetConnection* connection = Connection();
-  auto* file = TakeOrOpen<TclFtpOpenFileAction>(connectAction, [&] {
-    return new TclFtpOpenFileAction(connection, connectAction->ParentHandle(),
-                                    connectAction->Handle(), URLParser().UrlPath(), GENERIC_READ,
-                                    FTP_TRANSFER_TYPE_BINARY);
-  });
+  const std::string path = URLParser().UrlPath();
+  auto* file = TakeOrOpen<TclFtpOpenFileAction>(
+      connectAction,
+      [&] {
+        return new TclFtpOpenFileAction(connection, connectAction->ParentHandle(),
+                                        connectAction->Handle(), path, GENERIC_READ,
+                                        FTP_TRANSFER_TYPE_BINARY);
+      },
+      [&](TclFtpOpenFileAction* kept) { return kept->FileName() == path; });
   struct Release {
     TclDownLoadThreader* self;
     TclFtpOpenFileAction* file;
     ~Release() { self->ReleaseAction(file); }
   } release{this, file};
-  if (!Terminated()) ReadData(file);
+  if (Terminated()) return;
+  // A transfer that continues starts at its offset (REST), never again at
+  // the file's first byte.
+  if (Bounded() && ResourcePos() > 0) {
+    LONG high = static_cast<LONG>(static_cast<std::uint64_t>(ResourcePos()) >> 32);
+    platform::SetLastError(0);
+    const DWORD low = clWinInet::InternetSetFilePointer(
+        file->Handle(), static_cast<LONG>(ResourcePos() & 0xFFFFFFFF), &high, FILE_BEGIN, 0);
+    if (low == INVALID_SET_FILE_POINTER && platform::GetLastError() != 0) {
+      throw EclInternetError::FromLastError();
+    }
+  }
+  ReadData(file);
 }
 
 void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
   rtl::Stream* stream = DataStream();
-  const bool bounded = BytesToProceed() >= 0;
-  if (!bounded && stream) {
-    OptionalLock lock(DataLock());
-    stream->SetPosition(0);
+  const bool bounded = Bounded();
+  if (!bounded) {
+    // An open-ended body comes again from its first byte: what an earlier
+    // attempt wrote goes, and so does its count.
+    RestartSegment();
+    if (stream) {
+      OptionalLock lock(DataLock());
+      stream->SetSize(0);
+      stream->SetPosition(0);
+    }
   }
   const std::int32_t batch = BatchSize();
   readBuffer_.assign(static_cast<std::size_t>(batch) + 1, 0);
@@ -148,8 +247,7 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
 
   for (;;) {
     std::int64_t want = batch;
-    if (bounded && BytesToProceed() - bytesProceed_ < batch)
-      want = BytesToProceed() - bytesProceed_;
+    if (bounded && Remaining() < batch) want = Remaining();
     read.SetBytesToRead(static_cast<DWORD>(std::max<std::int64_t>(want, 0)));
     read.Fire(GetTimeOut(TimeOut()));
     lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
@@ -163,10 +261,15 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
     if (stream) {
       OptionalLock lock(DataLock());
       if (bounded) stream->SetPosition(ResourcePos());
-      // A short write (a full disk) fails the run, never passes as data.
+      // A short write (a full disk) fails the run at once with the system's
+      // reason: no retry can make space.
+      errno = 0;
       if (stream->Write(readBuffer_.data(), lastReadCount_) != lastReadCount_) {
+        const int reason = errno;
+        SetFailure(TclRunFailure::LocalFile);
         throw rtl::Exception("Write data failed: " +
-                             platform::SysErrorMessage(platform::GetLastError()));
+                             (reason != 0 ? std::string(std::strerror(reason))
+                                          : platform::SysErrorMessage(platform::GetLastError())));
       }
     }
     bytesProceed_ += lastReadCount_;

@@ -33,11 +33,19 @@ class TclDownLoadThreader : public TclCustomThreader {
  private:
   // Takes the kept request or file made under ConnectAction, or opens one
   // with Make and fires it.
-  template <class T, class Make>
-  T* TakeOrOpen(TclConnectAction* connectAction, Make make);
+  template <class T, class Make, class Fits>
+  T* TakeOrOpen(TclConnectAction* connectAction, Make make, Fits fits);
   void AddRangeHeader(TclHttpOpenRequestAction* request);
+  // Fails the attempt (kind ResourceChanged) when the answer names other
+  // validators or another total length than the resource information.
+  void CheckSameResource(TclHttpOpenRequestAction* request);
   void ReadData(TclInternetResourceAction* handleAction);
+  // Back to the first byte this worker was to fetch, forgetting its bytes.
+  void RestartSegment();
   bool NoDataWanted() const { return infoOnly_ || BytesToProceed() == 0 || Terminated(); }
+  bool Bounded() const { return BytesToProceed() >= 0; }
+  // Bytes of a bounded segment still to fetch.
+  std::int64_t Remaining() const { return BytesToProceed() - bytesProceed_; }
 
   const bool infoOnly_;
   std::vector<char> readBuffer_;

@@ -1,6 +1,10 @@
 #include "workers/HttpQueries.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "inet/clWinInet.h"
+#include "platform/Files.h"
 #include "platform/LastError.h"
 
 namespace http_queries {
@@ -41,6 +45,30 @@ bool QueryLocalTime(HINTERNET request, DWORD level, rtl::DateTime& value) {
     value = rtl::UTCToLocal(rtl::SystemTimeToDateTime(utc));
   } catch (const rtl::Exception&) {
     return false;  // an impossible date in the header
+  }
+  return true;
+}
+
+bool QueryRetryAfterMs(HINTERNET request, std::int64_t& milliseconds) {
+  DWORD seconds = 0;
+  if (QueryNumber(request, HTTP_QUERY_RETRY_AFTER, seconds)) {
+    milliseconds = static_cast<std::int64_t>(seconds) * 1000;
+    return true;
+  }
+  SYSTEMTIME st{};
+  DWORD length = sizeof st;
+  if (!clWinInet::HttpQueryInfoA(request, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_SYSTEMTIME, &st,
+                                 &length, nullptr))
+    return false;
+  try {
+    const rtl::DateTime when = rtl::SystemTimeToDateTime(rtl::SystemTime{
+        st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond, 0});
+    const auto at = platform::FileTimeToSystemClock(platform::UtcDateTimeToFileTime(when));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        at - std::chrono::system_clock::now());
+    milliseconds = std::max<std::int64_t>(0, left.count());
+  } catch (const rtl::Exception&) {
+    return false;
   }
   return true;
 }

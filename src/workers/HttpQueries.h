@@ -20,6 +20,9 @@ bool QueryNumber64(HINTERNET request, DWORD level, std::int64_t& value);
 bool QueryText(HINTERNET request, DWORD level, std::string& value);
 // A date header (sent in UTC) as local date and time.
 bool QueryLocalTime(HINTERNET request, DWORD level, rtl::DateTime& value);
+// The pause a Retry-After header asks for, in milliseconds (seconds, or a date
+// from now; a date in the past gives 0). False when there is none.
+bool QueryRetryAfterMs(HINTERNET request, std::int64_t& milliseconds);
 // Moves the read position to the end of the response; the position found is
 // the length. Fails where the library cannot tell or cannot position there
 // (length unknown, ranges not accepted, or a position that does not fit).

@@ -76,7 +76,7 @@ TEST_F(DownloadTest, TwoSegmentDownloadRaisesItsEventsInOrderAndWritesEveryByte)
             (std::vector<std::string>{"busy", "status psProcess", "url", "info 20000", "data",
                                       "status psSuccess", "preview", "idle", "completed"}));
   EXPECT_EQ(log.dataBytes, 20000);
-  EXPECT_EQ(Ranges("/f.bin"), (std::vector<std::string>{"bytes=0-10000", "bytes=10000-20000"}));
+  EXPECT_EQ(Ranges("/f.bin"), (std::vector<std::string>{"bytes=0-9999", "bytes=10000-19999"}));
 
   // Both notifiers hear every broadcast, the first registered first.
   ASSERT_FALSE(notified.empty());
@@ -132,11 +132,9 @@ TEST_F(DownloadTest, AServerThatClaimsRangesButIgnoresThemNeverGetsItsBodyWritte
   EXPECT_EQ(item->ResourceState().Items(0)->Status(), psSuccess);
   for (int i = 1; i < 5; ++i) EXPECT_EQ(item->ResourceState().Items(i)->Status(), psFailed) << i;
   EXPECT_EQ(item->Status(), psFailed);
-  const std::string written = ReadFile(dir.File("ignore.bin"));
-  ASSERT_EQ(written.size(), body.size());
-  EXPECT_EQ(written.substr(0, 10000), body.substr(0, 10000));
-  EXPECT_EQ(written.substr(10000), std::string(40000, '\0'))
-      << "nothing was written at a wrong position";
+  // Nothing was written at a wrong position, and the failed file is cut after
+  // the bytes it holds: it never looks complete.
+  EXPECT_EQ(ReadFile(dir.File("ignore.bin")), body.substr(0, 10000));
 }
 
 TEST_F(DownloadTest, ADroppedConnectionIsResumedFromTheByteWhereItStopped) {
@@ -153,8 +151,8 @@ TEST_F(DownloadTest, ADroppedConnectionIsResumedFromTheByteWhereItStopped) {
   // batches only were kept, so it starts at a batch boundary.
   auto ranges = Ranges("/drop");
   ASSERT_EQ(ranges.size(), 2u);
-  EXPECT_EQ(ranges[0], "bytes=0-40000");
-  EXPECT_EQ(ranges[1], "bytes=8192-48192");
+  EXPECT_EQ(ranges[0], "bytes=0-39999");
+  EXPECT_EQ(ranges[1], "bytes=8192-39999") << "exactly the bytes still missing";
   EXPECT_EQ(log.errors.size(), 0u) << "a fault a retry gets past is not reported";
   EXPECT_EQ(item->Status(), psSuccess);
 }

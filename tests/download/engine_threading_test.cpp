@@ -1,6 +1,8 @@
 // The engine's cross-thread paths with real threads against a loopback server:
 // items in parallel, one connection shared by two items, a kept connection
-// reused by the next worker, and an item destroyed while its workers run.
+// reused by the next worker, an item destroyed while its workers run, a stop
+// that must start nothing more, and the takeover of a segment whose worker
+// has failed but not yet ended.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -131,7 +133,7 @@ TEST_F(EngineThreads, AKeptRequestIsReRangedForTheNextTransfer) {
   for (const auto& r : server.Requests()) {
     if (r.method == "GET" && !r.Header("range").empty()) ranges.push_back(r.Header("range"));
   }
-  EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-40000", "bytes=8192-40000"}));
+  EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-39999", "bytes=8192-39999"}));
 }
 
 TEST_F(EngineThreads, AnItemDestroyedWhileBusyLeavesNoThreadOrDescriptorBehind) {
@@ -166,6 +168,87 @@ TEST_F(EngineThreads, AnItemDestroyedWhileBusyLeavesNoThreadOrDescriptorBehind) 
   })) << "threads "
       << ThreadCount() << " (were " << threads << "), descriptors " << DescriptorCount()
       << " (were " << descriptors << ")";
+}
+
+// Serves 300,000 bytes in three segments: the first and the last stall until
+// released (then go on), the middle one answers 500.
+FaultRoute MiddleSegmentFails(const std::string& body) {
+  FaultRoute stalling{body};
+  stalling.stallAfter = 1000;
+  stalling.resumeAfterStall = true;
+  auto failing = std::make_shared<FaultRoute>("", 500);
+  failing->body = body;
+  failing->changed = std::make_shared<FaultRoute>(stalling);
+  failing->changedFrom = 200000;
+  stalling.changed = failing;
+  stalling.changedFrom = 100000;
+  return stalling;
+}
+
+int MiddleRequests(const FaultServer& server) {
+  int n = 0;
+  for (const auto& r : server.Requests()) n += r.Header("range").rfind("bytes=100000-", 0) == 0;
+  return n;
+}
+
+TEST_F(EngineThreads, AStoppedItemTakesNoFailedSegmentOver) {
+  const std::string body = RandomBytes(300000, 45);
+  server.Route("/stop", MiddleSegmentFails(body));
+  dl.SetTryCount(2);
+  dl.SetReconnectAfter(10);
+  TclDownLoadItem* item = Add("/stop", "stop.bin");
+  item->SetThreadCount(3);
+  dl.Start(item, true);
+  ASSERT_TRUE(ServeUntil([&] {
+    return item->ResourceState().Count() == 3 &&
+           item->ResourceState().Items(1)->Status() == psFailed && item->WorkerCount() == 2;
+  }));
+  const int before = MiddleRequests(server);
+  item->Stop();
+  ASSERT_TRUE(ServeUntil([&] { return !item->IsBusy(); }));
+  server.ReleaseStalls();
+  EXPECT_EQ(MiddleRequests(server), before) << "a stopped worker started another";
+  EXPECT_EQ(item->ResourceState().Status(), psTerminated);
+}
+
+// Between a worker's failed status and its end hook, its holder still names
+// the segment; a worker that finishes in that window must take it over all
+// the same. A notifier holds the window open: when the failure reaches the
+// map, it lets the other worker run to its end before the failed one ends.
+class WindowHolder : public TclControlNotifier {
+ public:
+  WindowHolder(TclMultiDownLoader* control, FaultServer& server)
+      : TclControlNotifier(control), server_(server) {}
+  void ResourceStateChanged(TclInternetItem* item) override {
+    const TclResourceState& state = item->ResourceState();
+    if (held_ || state.Count() != 3 || state.Items(1)->Status() != psFailed) return;
+    held_ = true;
+    server_.ReleaseStalls();
+    // The first and last segments run to their ends while the failed worker
+    // waits in its status hook.
+    ServeUntil([&] {
+      return state.Items(0)->Status() == psSuccess && state.Items(2)->Status() == psSuccess &&
+             (MiddleRequests(server_) >= 2 || item->WorkerCount() == 1);
+    });
+  }
+  bool held_ = false;
+
+ private:
+  FaultServer& server_;
+};
+
+TEST_F(EngineThreads, AWorkerThatEndsWhileAFailedOneIsEndingTakesItsSegmentOver) {
+  const std::string body = RandomBytes(300000, 46);
+  server.Route("/race", MiddleSegmentFails(body));
+  dl.SetTryCount(1);
+  WindowHolder holder(&dl, server);
+  TclDownLoadItem* item = Add("/race", "race.bin");
+  item->SetThreadCount(3);
+  dl.Start(item, false);
+  ASSERT_TRUE(holder.held_);
+  // One request of the failed worker, then those of the workers that took the
+  // segment over as each of the others ended.
+  EXPECT_GE(MiddleRequests(server), 2) << "the failed segment was not taken over";
 }
 
 }  // namespace

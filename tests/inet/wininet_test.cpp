@@ -1,11 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FakeLibrary.h"
 #include "inet/clWinInet.h"
+#include "platform/Files.h"
 #include "platform/LastError.h"
 #include "support/TempDir.h"
 
@@ -116,6 +121,44 @@ TEST_F(BindingLoadTest, NameWithAFolderIsLoadedFromThatPath) {
   clWinInet::UnloadInternetLibrary();
   clWinInet::SetInternetLibraryName(folder + "nothing/" + inet_test::kFakeLibrary);
   EXPECT_NE(LoadFailure(), "");
+}
+
+TEST_F(BindingLoadTest, AFailedLoadNamesTheFileAndTheFoldersLookedIn) {
+  // In the build the programs and the platform library share one folder,
+  // which is therefore searched once.
+  const std::string folder = platform::ExecutableFolder();
+  const std::string broken = "libinetclient-broken-" + std::to_string(::getpid()) + ".so";
+  testing_support::WriteFile(folder + broken, "not a library");
+  struct Case {
+    std::string name;
+    std::vector<std::string> parts;  // of the message
+    std::vector<std::string> folders;
+  };
+  const Case cases[] = {
+      {"libno_such_inetclient.so",
+       {"The specified module could not be found (libno_such_inetclient.so looked for in " + folder +
+            ", then on the loader's search path: ",
+        "No such file"},
+       {folder}},
+      // The copy that is there is the news, not a search for another.
+      {broken, {"The specified module could not be found (" + folder + broken + ": "}, {folder}},
+      {folder + "nothing/" + broken, {folder + "nothing/" + broken + ": "}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clWinInet::SetInternetLibraryName(c.name);
+    try {
+      clWinInet::LoadInternetLibrary();
+      ADD_FAILURE() << "loaded";
+    } catch (const clWinInet::EclInternetLibraryError& e) {
+      for (const std::string& part : c.parts) EXPECT_THAT(e.Message(), HasSubstr(part));
+      EXPECT_EQ(e.LibraryName(), c.name);
+      EXPECT_EQ(e.Folders(), c.folders);
+      EXPECT_EQ(platform::GetLastError(), platform::kErrorModNotFound);
+    }
+    EXPECT_FALSE(clWinInet::InternetLibraryLoaded());
+  }
+  std::remove((folder + broken).c_str());
 }
 
 TEST_F(BindingLoadTest, UnloadForgetsTheTableAndTheNextCallLoadsAgain) {

@@ -116,6 +116,7 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
     }
     FaultRoute route;
     bool known = false;
+    std::string rangeHeader = request.get_header_value("Range");
     {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(recorded);
@@ -128,6 +129,19 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
       if (found != routes_.end()) {
         route = found->second;
         known = true;
+        const int seen = seen_[path]++;
+        for (;;) {
+          Range asked{};
+          const bool changedHere =
+              route.changed &&
+              ((route.changedAfter >= 0 && seen >= route.changedAfter) ||
+               (route.changedFrom != static_cast<size_t>(-1) &&
+                ParseRange(rangeHeader, route.body.size(), asked) &&
+                asked.first >= route.changedFrom));
+          if (!changedHere) break;
+          const std::shared_ptr<const FaultRoute> next = route.changed;
+          route = *next;
+        }
       }
     }
     // Ranges are answered here, never by the server library, so that faults can
@@ -154,7 +168,12 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
     }
     std::string body = route.gzip ? GzipCompress(route.body) : route.body;
     response.status = route.status;
+    if (request.method == "HEAD" && route.headStatus != 0) response.status = route.headStatus;
+    if (response.status >= 400 && !route.retryAfter.empty()) {
+      response.set_header("Retry-After", route.retryAfter);
+    }
     if (!route.lastModified.empty()) response.set_header("Last-Modified", route.lastModified);
+    if (!route.etag.empty()) response.set_header("ETag", route.etag);
     if (!route.contentDisposition.empty()) {
       response.set_header("Content-Disposition", route.contentDisposition);
     }
@@ -163,14 +182,19 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
     response.set_header("Accept-Ranges", route.acceptRanges ? "bytes" : "none");
 
     Range range{0, body.empty() ? 0 : body.size() - 1};
-    std::string rangeHeader = request.get_header_value("Range");
-    if (route.status == 200 && !rangeHeader.empty() && route.acceptRanges && !route.ignoreRange &&
-        ParseRange(rangeHeader, body.size(), range)) {
+    // If-Range naming another version asks for the whole new body.
+    const std::string ifRange = request.get_header_value("If-Range");
+    const std::string validator = route.etag.empty() ? route.lastModified : route.etag;
+    const bool sameVersion = ifRange.empty() || route.ignoreIfRange || ifRange == validator;
+    if (response.status == 200 && !rangeHeader.empty() && route.acceptRanges && !route.ignoreRange &&
+        sameVersion && ParseRange(rangeHeader, body.size(), range)) {
       size_t shown = static_cast<size_t>(static_cast<long long>(range.first) + route.misplaceRange);
+      const long long total =
+          route.rangeTotal >= 0 ? route.rangeTotal : static_cast<long long>(body.size());
       response.status = 206;
       response.set_header("Content-Range", "bytes " + std::to_string(shown) + "-" +
                                                std::to_string(shown + range.last - range.first) +
-                                               "/" + std::to_string(body.size()));
+                                               "/" + std::to_string(total));
       body = body.substr(range.first, range.last - range.first + 1);
     }
     auto shared = std::make_shared<std::string>(std::move(body));
@@ -187,10 +211,15 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
     if (route.cutAt != static_cast<size_t>(-1)) {
       dropAfter = std::min(dropAfter, route.cutAt > range.first ? route.cutAt - range.first : 0);
     }
-    auto provide = [this, shared, dropAfter, stallAfter](size_t offset, size_t length,
-                                                         httplib::DataSink& sink) {
+    const bool resume = route.resumeAfterStall;
+    auto provide = [this, shared, dropAfter, stallAfter, resume](size_t offset, size_t length,
+                                                                 httplib::DataSink& sink) {
       size_t end = std::min(offset + length, shared->size());
       size_t limit = std::min(dropAfter, stallAfter);
+      if (resume && stallAfter != static_cast<size_t>(-1) && offset >= stallAfter) {
+        if (!WaitWhileStalled()) return false;
+        limit = dropAfter;
+      }
       if (offset >= limit) {
         if (stallAfter != static_cast<size_t>(-1) && offset >= stallAfter) WaitWhileStalled();
         return false;

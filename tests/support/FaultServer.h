@@ -1,7 +1,9 @@
 // An HTTP server on a free 127.0.0.1 port whose routes misbehave on request: drop
 // the connection after N body bytes, stall (until released or stopped), answer
-// with an error status, omit Last-Modified or Content-Length, ignore or misplace
-// byte ranges, send gzip-encoded bodies. It records every request it received so
+// with an error status (HEAD alone too, Retry-After with it), omit
+// Last-Modified or Content-Length, ignore or misplace byte ranges, report
+// another total, ignore If-Range, send gzip-encoded bodies, and turn into
+// another version of the resource after some requests or from some byte on. It records every request it received so
 // tests can check exact request lines and headers. Requests sent to it as a
 // proxy ("GET http://host:port/path") are served from the route of their path.
 //
@@ -40,6 +42,7 @@ struct FaultRoute {
   long long misplaceRange = 0;               // answer 206 starting this many bytes off
   size_t dropAfter = static_cast<size_t>(-1);   // close after this many body bytes
   size_t stallAfter = static_cast<size_t>(-1);  // stop sending after this many body bytes
+  bool resumeAfterStall = false;  // a released stall sends the rest instead of closing
   // Every answer ends (connection closed) before this byte of the resource,
   // whatever range was asked for: a file that can never be fetched whole.
   size_t cutAt = static_cast<size_t>(-1);
@@ -54,6 +57,18 @@ struct FaultRoute {
   std::string digestUser;
   std::string digestPassword;
   bool digestAsProxy = false;
+
+  std::string etag;             // sent as ETag when not empty (quotes included)
+  int headStatus = 0;           // the status of HEAD answers when not 0 (405, 501 ...)
+  std::string retryAfter;       // sent as Retry-After with an error status
+  long long rangeTotal = -1;    // the total a 206's Content-Range reports when not -1
+  bool ignoreIfRange = false;   // answer 206 even when If-Range names another version
+  // Another version of the resource, served to every request after the first
+  // changedAfter ones, and to ranged requests from byte changedFrom on (that
+  // version may name another one from a later byte).
+  std::shared_ptr<const FaultRoute> changed;
+  int changedAfter = -1;
+  size_t changedFrom = static_cast<size_t>(-1);
 };
 
 struct RecordedRequest {
@@ -94,6 +109,7 @@ class FaultServer {
   std::map<std::string, FaultRoute> routes_;   // guarded by mutex_
   std::vector<RecordedRequest> requests_;      // guarded by mutex_
   std::map<std::string, int> rangedSeen_;      // guarded by mutex_
+  std::map<std::string, int> seen_;            // guarded by mutex_
 };
 
 // gzip-compresses data (for routes and for checking decoded results).

@@ -1,5 +1,6 @@
 // A real FTP server (python3-pyftpdlib) serving a folder on a free 127.0.0.1 port,
-// with one user account and anonymous access, passive and active data connections.
+// with one user account and anonymous access, passive and active data connections;
+// on request the first retrieval of a file ends after some bytes (a cut transfer).
 #pragma once
 
 #include <memory>
@@ -13,8 +14,9 @@ class FtpServer {
  public:
   static bool Available();
 
+  // CutFirstAt > 0: the first RETR sends at most that many bytes and ends.
   FtpServer(const std::string& workFolder, const std::string& root, const std::string& user,
-            const std::string& password);
+            const std::string& password, std::size_t cutFirstAt = 0);
   ~FtpServer();
 
   bool Started() const { return started_; }

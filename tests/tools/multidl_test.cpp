@@ -151,8 +151,23 @@ TEST(MultidlStateFile, AMapSurvivesWritingAndReading) {
   SavedMap map{"http://h/a",
                30000,
                42296.3034722222,
+               true,
+               "\"v1\"",
+               "Wed, 21 Oct 2015 07:28:00 GMT",
                {{0, 10000, 8192}, {10000, 10000, 0}, {20000, 10000, 10000}}};
   EXPECT_EQ(ReadStateText(WriteStateText(map)), map);
+  // A file of an earlier version has no validators: it resumes by its date.
+  map.hasValidators = false;
+  map.etag = map.lastModified = "";
+  std::string old = WriteStateText(map);
+  old.erase(old.find("\"ETag\""), old.find("\"Segments\"") - old.find("\"ETag\""));
+  EXPECT_EQ(ReadStateText(old), map) << old;
+}
+
+TEST(MultidlStateFile, TheUrlIsKeptWithoutItsPassword) {
+  EXPECT_EQ(UrlWithoutPassword("http://bob:hunter2@h:8080/a?b@c"), "http://bob@h:8080/a?b@c");
+  EXPECT_EQ(UrlWithoutPassword("ftp://bob@h/a"), "ftp://bob@h/a");
+  EXPECT_EQ(UrlWithoutPassword("http://h/a:b@c"), "http://h/a:b@c");
 }
 
 TEST(MultidlStateFile, InconsistentStatesAreRefused) {
@@ -175,7 +190,8 @@ TEST(MultidlStateFile, CaptureAndRestoreGoThroughTheSegmentMap) {
   TclResourceState state;
   state.Init(3, 10000);
   state.Items(1)->SetBytesProceed(1234);
-  const SavedMap map = CaptureMap(state, 7.25, "http://h/a");
+  const SavedMap map = CaptureMap(state, 7.25, "\"e\"", "", "http://u:p@h/a");
+  EXPECT_EQ(map.url, "http://u@h/a");
   EXPECT_EQ(map.resourceSize, 10000);
   EXPECT_EQ(map.segments,
             (std::vector<SavedSegment>{{0, 3333, 0}, {3333, 3333, 1234}, {6666, 3334, 0}}));
@@ -183,7 +199,7 @@ TEST(MultidlStateFile, CaptureAndRestoreGoThroughTheSegmentMap) {
   RestoreMap(map, restored);
   EXPECT_EQ(restored.ResourceSize(), 10000);
   EXPECT_EQ(restored.BytesProceed(), 1234);
-  EXPECT_EQ(CaptureMap(restored, 7.25, "http://h/a"), map);
+  EXPECT_EQ(CaptureMap(restored, 7.25, "\"e\"", "", "http://u@h/a"), map);
 }
 
 TEST(MultidlReadout, TheBarFillsEachSegmentsDonePartAtItsPlace) {
@@ -214,16 +230,21 @@ TEST(MultidlReadout, LinesShowPercentSpeedAndTimeLeftWithinTheWidth) {
   TclResourceState state;
   state.Init(2, 4 << 20);
   state.Items(0)->SetBytesProceed(1 << 20);
-  ReadoutItem item{"file.bin", &state, 1 << 20};
+  ReadoutItem item{"file.bin", &state, 1 << 20, ""};
   const std::string line = RenderItemLine(item, 80);
   EXPECT_EQ(line.size(), 79u);
   EXPECT_EQ(line.substr(0, 8), "file.bin");
   EXPECT_NE(line.find("[#"), std::string::npos);
   EXPECT_NE(line.find(" 25% "), std::string::npos) << line;
   EXPECT_NE(line.find("1.0MiB/s 0:03 left"), std::string::npos) << line;
-  EXPECT_LE(RenderItemLine({std::string(200, 'n'), &state, 0}, 40).size(), 39u);
+  EXPECT_LE(RenderItemLine({std::string(200, 'n'), &state, 0, ""}, 40).size(), 39u);
   EXPECT_EQ(RenderPlainLine(item),
             "file.bin: 25% 1.0MiB of 4.0MiB, 1.0MiB/s, 0:03 left, 2 segments");
+  // While an item waits to try again, its line says why instead of a speed.
+  item.note = "retrying in 5 s: " + ShortReason("A connection ...", 12029);
+  EXPECT_NE(RenderItemLine(item, 80).find(" 25% retrying in 5 s: connection refused"),
+            std::string::npos)
+      << RenderItemLine(item, 80);
 }
 
 TEST(MultidlReadout, Formats) {

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cmath>
 #include <set>
 
 #include "Checksum.h"
@@ -65,8 +68,23 @@ bool DownloadRun::Plan() {
                               const std::string& error, std::int32_t code) {
     Job* job = JobOf(item);
     if (!job) return;
+    if (code == static_cast<std::int32_t>(ERROR_HTTP_HEADER_NOT_FOUND)) {
+      // A missing Last-Modified or Content-Type costs nothing here.
+      console_.Message(ErrorLine(job->name, "warning: " + error, code));
+      return;
+    }
     if (IsLocalFileErrorText(error, code)) job->outcome.localFileError = true;
     console_.Message(ErrorLine(job->name, error, code));
+  });
+  control_->SetOnRetrying([this](TclMultiInternetControl*, TclInternetItem* item,
+                                 const std::string& error, std::int32_t code, int pauseMs) {
+    Job* job = JobOf(item);
+    if (!job) return;
+    job->retryReason = ShortReason(error, code);
+    job->retryAt = Clock::now() + milliseconds(pauseMs);
+    if (console_.GetMode() == Console::Mode::kPlain) {
+      console_.Message("multidl: " + job->name + ": " + Note(*job));
+    }
   });
   control_->SetOnProcessCompleted([this](TclMultiInternetControl*, TclInternetItem* item) {
     // Finished in the main loop, outside the engine's call.
@@ -79,7 +97,12 @@ bool DownloadRun::Plan() {
     Job job;
     job.url = url;
     job.item = control_->DownLoadList().Add();
-    job.item->SetURL(url);
+    try {
+      job.item->SetURL(url);
+    } catch (const std::exception&) {
+      // Parsing the address loads the internet library. A missing one raises
+      // again at the item's start, which reports it like any failed start.
+    }
     job.localFile = LocalFileFor(settings_.output, job.item->LocalFile(), url, folder_);
     job.item->SetLocalFile(job.localFile);
     job.name = platform::ExtractFileName(job.localFile);
@@ -97,23 +120,52 @@ void DownloadRun::PrepareState(Job& job) {
   const std::string stateFile = StateFileName(job.localFile);
   if (!platform::FileExists(stateFile)) return;
   std::optional<SavedMap> saved = settings_.resume ? LoadStateFile(stateFile) : std::nullopt;
-  if (saved && saved->url == job.url) {
+  if (saved && saved->url == UrlWithoutPassword(job.url)) {
     RestoreMap(*saved, job.item->ResourceState());
     job.item->SetMapDate(saved->mapDate);
-    if (console_.GetMode() != Console::Mode::kQuiet) {
-      console_.Message("multidl: " + job.name + ": resuming, " +
-                       FormatBytes(job.item->ResourceState().BytesProceed()) + " of " +
-                       FormatBytes(saved->resourceSize) + " kept");
-    }
+    if (saved->hasValidators) job.item->SetMapValidators(saved->etag, saved->lastModified);
+    // Whether the map is continued is known once the server has been asked.
+    job.restoredBytes = job.item->ResourceState().BytesProceed();
+    job.resumeReported = false;
     return;
   }
   // A map of another run would describe a file this run is about to rewrite.
   platform::DeleteFile(stateFile);
 }
 
+void DownloadRun::ReportResume(Job& job) {
+  if (job.resumeReported || job.restoredBytes <= 0) return;
+  job.resumeReported = true;
+  if (console_.GetMode() == Console::Mode::kQuiet) return;
+  const TclResourceState& state = job.item->ResourceState();
+  if (job.item->ResumedMap()) {
+    console_.Message("multidl: " + job.name + ": resuming, " + FormatBytes(job.restoredBytes) +
+                     " of " + FormatBytes(state.ResourceSize()) + " kept");
+  } else {
+    console_.Message("multidl: " + job.name +
+                     ": the file changed on the server since it was interrupted (or its part "
+                     "is gone); fetching it afresh");
+  }
+}
+
+std::string DownloadRun::Note(const Job& job) const {
+  if (job.retryReason.empty()) return "";
+  const auto left = std::chrono::duration<double>(job.retryAt - Clock::now()).count();
+  if (left <= 0) return "";
+  return "retrying in " + std::to_string(static_cast<long long>(std::ceil(left))) +
+         " s: " + job.retryReason;
+}
+
 void DownloadRun::Start(Job& job) {
   job.phase = Phase::kRunning;
   job.started = Clock::now();
+  struct stat st {};
+  if (::stat(job.localFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    console_.Message("multidl: " + job.name + ": " + job.localFile + " is a folder");
+    job.outcome.localFileError = true;
+    job.phase = Phase::kCompleted;
+    return;
+  }
   const std::string folder = platform::ExtractFileDir(job.localFile);
   if (!folder.empty() &&
       (!platform::ForceDirectories(folder) || ::access(folder.c_str(), W_OK) != 0)) {
@@ -123,6 +175,8 @@ void DownloadRun::Start(Job& job) {
     return;
   }
   PrepareState(job);
+  const std::string stateFile = StateFileName(job.localFile);
+  if (!platform::FileExists(stateFile)) ReserveStateFile(stateFile, job.url);
   try {
     job.outcome.started = true;
     control_->Start(job.item, true);
@@ -137,19 +191,24 @@ void DownloadRun::StartNext() {
     Start(jobs_[next_++]);
 }
 
-void DownloadRun::SaveState(const Job& job) {
+bool DownloadRun::SaveState(const Job& job) {
   const TclResourceState& state = job.item->ResourceState();
   if (state.Count() == 0 || state.ResourceSize() <= 0 || !platform::FileExists(job.localFile))
-    return;
+    return false;
   if (!SaveStateFile(StateFileName(job.localFile),
-                     CaptureMap(state, job.item->MapDate(), job.url))) {
+                     CaptureMap(state, job.item->MapDate(), job.item->MapETag(),
+                                job.item->MapLastModified(), job.url)) &&
+      !job.outcome.localFileError) {
+    // After a local file error (a full disk) that error said it all.
     console_.Message("multidl: " + job.name + ": cannot write the state file " +
                      StateFileName(job.localFile));
   }
+  return true;
 }
 
 void DownloadRun::Finish(Job& job) {
   job.phase = Phase::kDone;
+  if (job.item->ResourceInfo()) ReportResume(job);
   ItemOutcome& outcome = job.outcome;
   TclDownLoadItem& item = *job.item;
   const TclResourceState& state = item.ResourceState();
@@ -178,8 +237,9 @@ void DownloadRun::Finish(Job& job) {
   }
   if (complete) {
     platform::DeleteFile(StateFileName(job.localFile));
-  } else if (outcome.started) {
-    SaveState(job);
+  } else if (!outcome.started || !SaveState(job)) {
+    // No map to keep: the place kept for one goes.
+    platform::DeleteFile(StateFileName(job.localFile));
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - job.started).count();
@@ -230,7 +290,7 @@ void DownloadRun::Redraw(bool force) {
   for (const Job& job : jobs_) {
     if (job.phase != Phase::kRunning) continue;
     const TclResourceState& state = job.item->ResourceState();
-    ReadoutItem readout{job.name, &state, state.Speed()};
+    ReadoutItem readout{job.name, &state, state.Speed(), Note(job)};
     lines.push_back(mode == Console::Mode::kTerminal ? RenderItemLine(readout, width)
                                                      : RenderPlainLine(readout));
   }
@@ -247,6 +307,7 @@ int DownloadRun::Execute() {
   for (;;) {
     if (StopSignal() != 0 && !stopping_) StopAll();
     for (Job& job : jobs_) {
+      if (job.phase == Phase::kRunning && job.item->DataPhase()) ReportResume(job);
       if (job.phase == Phase::kCompleted) Finish(job);
     }
     StartNext();

@@ -42,6 +42,10 @@ class DownloadRun {
     Phase phase = Phase::kPending;
     ItemOutcome outcome;
     std::chrono::steady_clock::time_point started;
+    std::int64_t restoredBytes = 0;  // kept by the state file of an earlier run
+    bool resumeReported = false;
+    std::string retryReason;  // of the attempt that failed last, until the next begins
+    std::chrono::steady_clock::time_point retryAt;
   };
 
   // Makes the items; false (with a message) when two would write one file.
@@ -52,7 +56,11 @@ class DownloadRun {
   // state file that is not going to be used.
   void PrepareState(Job& job);
   void Finish(Job& job);
-  void SaveState(const Job& job);
+  // False when the item has no map worth keeping.
+  bool SaveState(const Job& job);
+  // Says whether the map of the state file was continued or the file changed.
+  void ReportResume(Job& job);
+  std::string Note(const Job& job) const;
   void StopAll();
   void Redraw(bool force);
   void SaveRunningStates();

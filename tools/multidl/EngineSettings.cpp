@@ -59,6 +59,11 @@ void ApplyToControl(const Settings& s, const std::string& folder, TclMultiDownLo
   control.SetPassiveFTPMode(s.passiveFtp);
   control.SetCorrectResourceTime(s.remoteTime);
   control.SetDoNotGetResourceInfo(s.skipInfo);
+  // Beyond the component's defaults: what a command-line user expects.
+  control.SetRetryPermanentErrors(s.retryPermanent);
+  control.SetHonorRetryAfter(true);
+  control.SetHeadFallback(true);
+  control.SetKeepSizeWithoutHeaders(true);
   control.SetLocalFolder(folder);
 }
 

@@ -37,9 +37,9 @@ bool IsLocalFileErrorText(const std::string& text, std::int32_t code) {
   // The file layer reports with code 0; the network and server errors carry
   // the library's or the server's code, except a short read, which is theirs too.
   if (code != 0) return false;
-  static constexpr std::array<std::string_view, 6> kPrefixes{
-      "Cannot create file", "Cannot open file",  "Cannot set the size",
-      "Stream write error", "Stream read error", "Can't open: "};
+  static constexpr std::array<std::string_view, 7> kPrefixes{
+      "Cannot create file", "Cannot open file",  "Cannot set the size", "Stream write error",
+      "Stream read error",  "Can't open: ",      "Write data failed"};
   for (std::string_view prefix : kPrefixes) {
     if (std::string_view(text).substr(0, prefix.size()) == prefix) return true;
   }

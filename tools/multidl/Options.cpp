@@ -37,6 +37,19 @@ CLI::Validator SizeText() {
       "SIZE");
 }
 
+// What multidl turns on beyond the download component's defaults.
+std::string BeyondDefaultsHelp() {
+  return "Beyond the download component's defaults, multidl:\n"
+         "  gives up at once on errors no retry can mend (RetryPermanentErrors off;\n"
+         "    --retry-permanent turns it back on)\n"
+         "  waits as long as a 429 or 503 answer's Retry-After asks, at most 60 s\n"
+         "    (HonorRetryAfter)\n"
+         "  asks with GET when a server refuses HEAD (HeadFallback)\n"
+         "  splits a file into segments even without Last-Modified or Content-Type,\n"
+         "    reported as a warning (KeepSizeWithoutHeaders)\n"
+         "  gives each network action 60 s (--timeout) instead of 5 s\n";
+}
+
 ParseOutcome UsageError(const std::string& message) {
   ParseOutcome outcome;
   outcome.exitCode = kExitUsage;
@@ -94,6 +107,13 @@ std::vector<std::string> ParseUrlList(const std::string& text) {
   return urls;
 }
 
+bool SupportedScheme(const std::string& url) {
+  const std::size_t end = url.find("://");
+  if (end == std::string::npos) return true;
+  const std::string scheme = Lower(url.substr(0, end));
+  return scheme == "http" || scheme == "https" || scheme == "ftp";
+}
+
 void SplitCredentials(const std::string& text, std::string& user, std::string& password) {
   const std::size_t colon = text.find(':');
   user = text.substr(0, colon);
@@ -116,7 +136,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       "retries, resumption (-c) and a live segmented readout on the terminal.",
       "multidl"};
   app.set_version_flag("--version", std::string("multidl ") + kVersion);
-  app.footer(ExitCodeHelp());
+  app.footer(BeyondDefaultsHelp() + "\n" + ExitCodeHelp());
   app.add_option("URL", s.urls, "addresses to download, one item each");
   app.add_option("-i,--input-file", s.inputFile,
                  "read URLs from FILE, one a line ('-' for standard input); blank lines and # "
@@ -144,7 +164,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   app.add_option("--batch-size", batchSize,
                  "bytes per read; also the smallest segment (default 8192)")
       ->check(SizeText());
-  app.add_option("--timeout", s.timeout, "limit of each network action, in ms")
+  app.add_option("--timeout", s.timeout,
+                 "limit of each network action, in ms (the component's own default is 5000)")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   app.add_option("--tries", s.tries, "attempts of each connection in all")
@@ -180,6 +201,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       "do not give the files the server's date");
   app.add_flag("--skip-info", s.skipInfo,
                "do not ask the server about the resource first (size unknown: one segment)");
+  app.add_flag("--retry-permanent", s.retryPermanent,
+               "retry errors no retry can mend (404, 403, a refused certificate, FTP 550 ...) "
+               "like any other, as the component does by default; multidl gives up on them at "
+               "once");
 
   // CLI11 wants the program name in front, as in main's argv.
   std::vector<std::string> words{"multidl"};
@@ -207,6 +232,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     for (std::string& url : ParseUrlList(text)) s.urls.push_back(std::move(url));
   }
   if (s.urls.empty()) return UsageError("no URL given");
+  for (const std::string& url : s.urls) {
+    if (!SupportedScheme(url))
+      return UsageError(url + ": unsupported protocol (http, https and ftp are supported)");
+  }
   if (!s.output.empty() && s.urls.size() > 1) return UsageError("-o/--output takes one URL only");
   if (!batchSize.empty()) {
     const std::int64_t size = *ParseSize(batchSize);

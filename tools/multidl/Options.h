@@ -35,7 +35,7 @@ struct Settings {
 
   // The control's settings.
   int batchSize = 8192;
-  int timeout = 5000;  // ms
+  int timeout = 60000;  // ms; what command-line users expect (the component's own is 5000)
   int tries = 5;
   int reconnectAfter = 5000;  // ms
   std::string proxy;
@@ -49,6 +49,8 @@ struct Settings {
   std::int64_t maxSize = 0;
   bool remoteTime = true;  // CorrectResourceTime
   bool skipInfo = false;   // DoNotGetResourceInfo
+  // Beyond the component's defaults, on for multidl's users.
+  bool retryPermanent = false;  // RetryPermanentErrors
 
   // Where the files go.
   std::string output;  // -o, one URL only
@@ -80,6 +82,10 @@ std::optional<std::int64_t> ParseSize(const std::string& text);
 // The URLs of a list file: one a line, blanks around them removed; blank
 // lines and lines starting with '#' skipped.
 std::vector<std::string> ParseUrlList(const std::string& text);
+
+// True for an address multidl can fetch: http, https or ftp, or no scheme at all
+// (taken as http).
+bool SupportedScheme(const std::string& url);
 
 // "user:password" split at the first colon; no colon gives an empty password.
 void SplitCredentials(const std::string& text, std::string& user, std::string& password);

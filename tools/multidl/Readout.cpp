@@ -92,12 +92,29 @@ std::string RenderBar(const TclResourceState* state, int columns) {
   return bar;
 }
 
+std::string ShortReason(const std::string& error, std::int32_t code) {
+  switch (code) {
+    case 12029: return "connection refused";
+    case 12002:
+    case 258: return "timed out";
+    case 12007: return "host not found";
+    case 12030:
+    case 12031: return "connection reset";
+    case 12152: return "invalid answer";
+    default: break;
+  }
+  if (code >= 400 && code < 600) return "HTTP " + std::to_string(code);
+  return error;
+}
+
 std::string RenderItemLine(const ReadoutItem& item, int width) {
   const std::size_t limit = static_cast<std::size_t>(std::max(1, width - 1));
   const bool sized = item.state && item.state->ResourceSize() > 0;
   std::string right =
-      " " + PadLeft(Percent(item.state), 4) + " " + PadLeft(Speed(item.speed), 10) + " " +
-      (sized ? TimeLeft(item) : FormatBytes(item.state ? item.state->BytesProceed() : 0));
+      !item.note.empty()
+          ? " " + PadLeft(Percent(item.state), 4) + " " + item.note
+          : " " + PadLeft(Percent(item.state), 4) + " " + PadLeft(Speed(item.speed), 10) + " " +
+                (sized ? TimeLeft(item) : FormatBytes(item.state ? item.state->BytesProceed() : 0));
   const std::size_t nameWidth = std::min<std::size_t>(24, std::max<std::size_t>(8, limit / 4));
   // The bar takes what the name and the figures leave, but never fewer than 10 columns.
   const long barWidth =
@@ -125,6 +142,7 @@ std::string RenderPlainLine(const ReadoutItem& item) {
   }
   const int segments = state ? state->Count() : 0;
   line += ", " + std::to_string(segments) + (segments == 1 ? " segment" : " segments");
+  if (!item.note.empty()) line += ", " + item.note;
   return line;
 }
 

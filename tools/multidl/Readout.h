@@ -19,7 +19,12 @@ struct ReadoutItem {
   std::string name;                         // shown at the start of the line
   const TclResourceState* state = nullptr;  // the item's segment map
   double speed = 0;                         // bytes per second
+  std::string note;  // shown instead of the figures while not empty ("retrying in 5 s: ...")
 };
+
+// The reason of a failed attempt in the words of a Linux user: "connection
+// refused", "timed out", "HTTP 503" ...; the error text itself otherwise.
+std::string ShortReason(const std::string& error, std::int32_t code);
 
 // 1536 -> "1.5KiB", 0 -> "0B"; one decimal from KiB up.
 std::string FormatBytes(std::int64_t bytes);

@@ -62,6 +62,23 @@ BOOL CheckFtpLogin(ConnectObject& connect) {
   return TRUE;
 }
 
+BOOL StartFtpRetrieve(FtpObject& file) {
+  file.retrPending = false;
+  CURL* easy = PrepareFtp(file.transfer, file.Connect(), file.settings, file.path);
+  curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, file.ascii ? 1L : 0L);
+  if (file.resumeFrom > 0) {
+    curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(file.resumeFrom));
+  }
+  file.transfer.Start();
+  Transfer::Outcome outcome = file.transfer.RunUntilResponse();
+  SetLastResponse(file.transfer.LastReplyCode(), file.transfer.LastReply());
+  if (outcome != Transfer::Outcome::kGoal &&
+      !(outcome == Transfer::Outcome::kDone && file.transfer.Result() == CURLE_OK)) {
+    return FailTransfer(file.transfer, outcome);
+  }
+  return TRUE;
+}
+
 }  // namespace inet
 
 using namespace inet;
@@ -129,18 +146,21 @@ extern "C" HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD
   }
   auto file = std::make_shared<FtpObject>(ObjectKind::kFtpFile, connect, dwContext);
   file->path = lpszFileName;
+  file->ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+  // The file is looked at now (a missing one fails here, as callers expect);
+  // its data is asked for at the first read.
   CURL* easy = PrepareFtp(file->transfer, *connect, file->settings, file->path);
-  curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT,
-                   (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII ? 1L : 0L);
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  file->transfer.SetDiscardBody(true);
   file->transfer.Start();
-  Transfer::Outcome outcome = file->transfer.RunUntilResponse();
+  Transfer::Outcome outcome = file->transfer.RunUntilDone();
   SetLastResponse(file->transfer.LastReplyCode(), file->transfer.LastReply());
-  if (outcome != Transfer::Outcome::kGoal &&
-      !(outcome == Transfer::Outcome::kDone && file->transfer.Result() == CURLE_OK)) {
+  if (outcome != Transfer::Outcome::kDone || file->transfer.Result() != CURLE_OK) {
     FailTransfer(file->transfer, outcome);
     return nullptr;
   }
   file->started = true;
+  file->retrPending = true;
   HINTERNET handle = RegisterObject(file);
   HINTERNET value = handle;
   file->ReportStatus(INTERNET_STATUS_HANDLE_CREATED, &value, sizeof(value));

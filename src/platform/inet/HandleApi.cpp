@@ -93,6 +93,13 @@ extern "C" BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumbe
   if (!object->started) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   if (object->failure != 0) return Fail(object->failure);
   if (dwNumberOfBytesToRead == 0) return TRUE;
+  if (object->Kind() == ObjectKind::kFtpFile) {
+    auto& file = static_cast<FtpObject&>(*object);
+    if (file.retrPending && !StartFtpRetrieve(file)) {
+      object->failure = platform::GetLastError();
+      return FALSE;
+    }
+  }
   DWORD delivered = 0;
   Transfer& transfer = object->transfer;
   Transfer::Outcome outcome =

@@ -241,8 +241,24 @@ extern "C" BOOL HttpSendRequestA(HINTERNET hRequest, LPCSTR lpszHeaders, DWORD d
   RootObject& root = request->Root();
   const std::string scheme = request->Secure() ? "https" : "http";
   bool useEnvironment = false;
-  const std::string proxy = root.ProxyFor(scheme, connect.host, useEnvironment);
-  const HandleSettings& settings = request->settings;
+  std::string proxy = root.ProxyFor(scheme, connect.host, useEnvironment);
+  HandleSettings settings = request->settings;
+  // Credentials in the proxy's address are proxy credentials like any other:
+  // the proxy's challenge picks the scheme, so a password never goes in clear
+  // text to a proxy that asked for Digest.
+  if (const std::size_t at = proxy.rfind('@'); at != std::string::npos) {
+    const std::size_t start = proxy.find("://") == std::string::npos ? 0 : proxy.find("://") + 3;
+    if (at > start) {
+      const std::string userInfo = proxy.substr(start, at - start);
+      const std::size_t colon = userInfo.find(':');
+      if (settings.proxyUser.empty()) {
+        settings.proxyUser = PercentDecode(userInfo.substr(0, colon));
+        settings.proxyPassword =
+            colon == std::string::npos ? "" : PercentDecode(userInfo.substr(colon + 1));
+      }
+      proxy.erase(start, at + 1 - start);
+    }
+  }
   std::string key = ConnectionKey(connect, scheme, proxy, settings, request->securityFlags,
                                   request->clientCertPem, request->clientCertDecided);
   Transfer& transfer = request->transfer;
@@ -264,7 +280,11 @@ extern "C" BOOL HttpSendRequestA(HINTERNET hRequest, LPCSTR lpszHeaders, DWORD d
 
   if (request->headerList != nullptr) curl_slist_free_all(request->headerList);
   request->headerList = nullptr;
+  const bool bodiless = lpOptional == nullptr || dwOptionalLength == 0;
   for (const auto& [name, value] : request->headers.Fields()) {
+    // A length announced for a body that is not sent makes a strict server
+    // wait for bytes that never come.
+    if (bodiless && SameName(name, "Content-Length")) continue;
     std::string line = name + ": " + value;
     request->headerList = curl_slist_append(request->headerList, line.c_str());
   }
@@ -444,6 +464,23 @@ extern "C" BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpB
 extern "C" DWORD InternetSetFilePointer(HINTERNET hFile, LONG lDistanceToMove,
                                         PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod,
                                         DWORD_PTR) {
+  if (auto object = LookupObject(hFile); object && object->Kind() == ObjectKind::kFtpFile) {
+    auto file = std::static_pointer_cast<FtpObject>(object);
+    // An FTP file is positioned once, before its first read: the position is
+    // the restart offset of its RETR.
+    const std::uint64_t position =
+        (lpDistanceToMoveHigh
+             ? static_cast<std::uint64_t>(static_cast<std::uint32_t>(*lpDistanceToMoveHigh)) << 32
+             : 0) |
+        static_cast<std::uint32_t>(lDistanceToMove);
+    if (dwMoveMethod != FILE_BEGIN || !file->retrPending) {
+      Fail(ERROR_INTERNET_INVALID_OPERATION);
+      return INVALID_SET_FILE_POINTER;
+    }
+    file->resumeFrom = position;
+    platform::SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(position & 0xFFFFFFFFu);
+  }
   auto request = LookupAs<RequestObject>(hFile, {ObjectKind::kRequest});
   if (!request) {
     if (platform::GetLastError() == ERROR_INTERNET_INCORRECT_HANDLE_TYPE) {

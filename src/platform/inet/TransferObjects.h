@@ -61,7 +61,15 @@ class FtpObject : public TransferObject {
 
   std::string path;
   WIN32_FIND_DATAA found{};
+  // An opened file's RETR waits for the first read, so that a position set
+  // before it goes out as the restart offset (REST).
+  bool retrPending = false;
+  bool ascii = false;
+  std::uint64_t resumeFrom = 0;
 };
+
+// Starts the RETR of an opened FTP file from its resume offset.
+BOOL StartFtpRetrieve(FtpObject& file);
 
 // Pool key of the transfers of a connect handle, plus what the request adds.
 std::string ConnectionKey(const ConnectObject& connect, const std::string& scheme,
