@@ -21,6 +21,7 @@
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "ui/UpdaterHarness.h"
 
 namespace {
 
@@ -142,6 +143,25 @@ TEST_F(Liveupdate, NoArgumentsExitAtOnceWithoutTouchingAnything) {
   EXPECT_FALSE(FileExists(folder.File("sms.ini")));
   EXPECT_FALSE(FileExists(record));
   EXPECT_FALSE(FileExists(folder.File("liveupdate")));
+}
+
+TEST_F(Liveupdate, HelpAndVersionPrintTheUsageAndTouchNothing) {
+  platform::CopyFile(kBin + "liveupdate", folder.File("liveupdate1.exe"), false);
+  ::chmod(folder.File("liveupdate1.exe").c_str(), 0755);
+  for (const char* asked : {"--help", "-h", "--version"}) {
+    SCOPED_TRACE(asked);
+    std::string output;
+    EXPECT_EQ(updater_testing::RunCaptured({folder.File("liveupdate1.exe"), asked, "main"}, output),
+              0);
+    for (const char* part : {"liveupdate1.exe VERSION SECTION [ARGUMENT...]", "LIVEUPDATE_SERVER",
+                             "LIVEUPDATE_CONSOLE", "PublicKey=", "  5  verification refused",
+                             "  7  closed by the user"})
+      EXPECT_NE(output.find(part), std::string::npos) << part << "\n" << output;
+    EXPECT_EQ(output.find("liveupdate 0."), std::string(asked) == "--version" ? 0 : std::string::npos);
+  }
+  EXPECT_FALSE(FileExists(folder.File("sms.ini")));
+  EXPECT_FALSE(FileExists(folder.File("liveupdate")));
+  EXPECT_FALSE(FileExists(record)) << "nothing was started";
 }
 
 TEST_F(Liveupdate, EveryKindInstallsAndTheMainApplicationGetsItsArguments) {
