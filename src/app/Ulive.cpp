@@ -26,6 +26,16 @@ TfrmLive::TfrmLive(TclUpdaterSession& session, TclLiveView& view)
   });
   session_.Log().SetReporter([this](const std::string& line) { view_.Report(line); });
   rtl::ReadComponent(*this, rtl::Json::parse(FrmLiveDescription()));
+  // Beyond the stored window: a list or file the server says it does not
+  // have (404, 410, 403) ends the run at once instead of after ten tries,
+  // while an unreachable server keeps them; and each try that waits to be
+  // repeated is said in the log.
+  dl->SetRetryPermanentErrors(false);
+  dl->SetOnRetrying([this](TclMultiInternetControl*, TclInternetItem* item,
+                           const std::string& error, std::int32_t, int pauseMs) {
+    session_.Log().Append("retrying: <" + item->URL() + ">: " + error + "; next try in " +
+                          std::to_string((pauseMs + 999) / 1000) + " s");
+  });
   // Bound once the window is read, so that the first tick comes about one
   // interval after the window exists.
   Timer1->SetOnTimer([this](rtl::Component* sender) { Timer1Timer(sender); });
