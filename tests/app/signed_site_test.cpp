@@ -8,7 +8,6 @@
 #include "app/InstallJournal.h"
 #include "app/SiteManifest.h"
 #include "app/SiteSignature.h"
-#include "app/UpdateList.h"
 
 namespace {
 
@@ -116,15 +115,6 @@ TEST(InstallJournalTest, ReadsBackEveryValueAndIgnoresATornLine) {
   EXPECT_FALSE(app::ParseJournal(plan.substr(0, plan.find("end "))));
   EXPECT_FALSE(app::ParseJournal("something else\n" + plan.substr(plan.find('\n') + 1)));
   EXPECT_FALSE(app::ParseJournal(plan.substr(0, plan.find("step 2")) + "step 2 unpack\nend 2\n"));
-}
-
-TEST(ReservedStagingPathTest, TheUpdatersOwnFilesCannotBeEntries) {
-  for (const char* path : {"liveupdate.log", "liveupdate.log.1", "install.journal",
-                           "install.lock", "livelist.sums", "livelist.sums.sig", "tmp.ini",
-                           ".install", ".install/kept-1"})
-    EXPECT_TRUE(app::IsReservedStagingPath(path)) << path;
-  for (const char* path : {"liveupdate.log.txt", "data/install.journal", ".installer", "a.dat"})
-    EXPECT_FALSE(app::IsReservedStagingPath(path)) << path;
 }
 
 }  // namespace
