@@ -1,5 +1,6 @@
 #include "app/SiteManifest.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -87,7 +88,11 @@ std::optional<std::chrono::system_clock::time_point> ParseUtcTimestamp(std::stri
       fields.tm_mon != asked.tm_mon || fields.tm_hour != asked.tm_hour ||
       fields.tm_min != asked.tm_min || fields.tm_sec != asked.tm_sec)
     return std::nullopt;
-  return std::chrono::system_clock::from_time_t(seconds);
+  // The clock counts nanoseconds: years past 2262 do not fit it.
+  using Clock = std::chrono::system_clock;
+  const auto limit = std::chrono::duration_cast<std::chrono::seconds>(Clock::duration::max());
+  if (seconds < 0 || seconds > limit.count()) return std::nullopt;
+  return Clock::from_time_t(seconds);
 }
 
 std::string FormatUtcTimestamp(std::chrono::system_clock::time_point time) {
@@ -127,6 +132,10 @@ std::optional<TclSiteManifest> ParseSiteManifest(std::string_view text, std::str
       if (!IsHex(line[d])) return fail(i, "the digest is not 64 hex digits");
     }
     std::string path(line.substr(kHexDigits + 2));
+    // No list entry can name such a path; a publisher's tool never writes one.
+    if (path.empty() || std::any_of(path.begin(), path.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) < ' '; }))
+      return fail(i, "the path is empty or holds a control character");
     if (!manifest.Sums.emplace(path, Lower(line.substr(0, kHexDigits))).second)
       return fail(i, "\"" + path + "\" is listed twice");
   }

@@ -52,6 +52,8 @@ TEST(SiteManifestTest, ReadsWhatItWritesAndRefusesAnythingElse) {
       {"no expiry", "version=2\n" + kDigest + "  livelist.txt\n", "line 2"},
       {"a date that does not exist", "version=2\nexpires=2030-02-30T00:00:00Z\n", "line 2"},
       {"a local time", "version=2\nexpires=2030-01-01T00:00:00\n", "line 2"},
+      {"a year the clock cannot hold", "version=2\nexpires=4062-01-01T00:00:00Z\n", "line 2"},
+      {"a control character in a path", "version=2\nexpires=2030-01-01T00:00:00Z\n" + kDigest + "  a\tb\n", "line 3"},
       {"a short digest", "version=2\nexpires=2030-01-01T00:00:00Z\nabc  livelist.txt\n",
        "line 3: expected a SHA-256 digest"},
       {"not hex", "version=2\nexpires=2030-01-01T00:00:00Z\n" + std::string(64, 'g') + "  x\n",
