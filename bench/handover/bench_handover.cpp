@@ -146,10 +146,10 @@ class PumpThread {
     platform::WaitForSingleObject(ready, platform::kInfinite);
   }
   ~PumpThread() {
-    // The flag ends the loops that pump (the call wakes them), the event the
-    // serving wait.
-    stop_.store(true);
-    sync_->Synchronize([] {});
+    // The flag, set by a last call on the pumping thread, ends the loops that
+    // pump; the event ends the serving wait. The synchroniser is not touched
+    // once the call has returned.
+    sync_->Synchronize([this] { stop_.store(true); });
     stopEvent_->Set();
     thread_.join();
   }
@@ -231,22 +231,32 @@ class MedianReporter : public benchmark::ConsoleReporter {
     }
   }
 
+  // Each median beside the futex floor of its own placement and beside the
+  // cheapest floor of the run (one core: no processor has to wake up).
   void Summarize() const {
-    std::printf("\nmedian round trip, microseconds, and its ratio to the futex floor of the same placement\n");
+    auto find = [this](const std::string& name) {
+      auto it = medians_.find(name);
+      return it == medians_.end() ? -1.0 : it->second;
+    };
+    const double cheapest = find("BM_FutexPingPong/placement:" + std::to_string(kOneCore));
+    std::printf("\nmedian round trip in microseconds; x floor: over the futex ping-pong of the same\n"
+                "placement; x one-core floor: over the futex ping-pong on one core\n");
     for (int p : {kFree, kOneCore, kTwoCores}) {
       const std::string suffix = "placement:" + std::to_string(p);
-      auto floor = medians_.find("BM_FutexPingPong/" + suffix);
-      if (floor == medians_.end()) continue;
-      std::printf("%-10s futex %7.2f\n", kPlacementNames[p], floor->second);
+      const double floor = find("BM_FutexPingPong/" + suffix);
+      if (floor < 0) continue;
+      std::printf("%-10s %-21s %8.2f\n", kPlacementNames[p], "futex", floor);
       const std::pair<const char*, std::string> rows[] = {
           {"eventfd", "BM_EventfdPingPong/" + suffix},
           {"sync MessageLoop", "BM_Synchronize/pump:0/" + suffix},
           {"sync ServingWait", "BM_Synchronize/pump:1/" + suffix},
           {"sync QueueDescriptor", "BM_Synchronize/pump:2/" + suffix}};
       for (const auto& [label, name] : rows) {
-        auto it = medians_.find(name);
-        if (it == medians_.end()) continue;
-        std::printf("%-10s %-21s %7.2f  %5.2fx\n", "", label, it->second, it->second / floor->second);
+        const double median = find(name);
+        if (median < 0) continue;
+        std::printf("%-10s %-21s %8.2f  %6.2fx floor", "", label, median, median / floor);
+        if (cheapest > 0) std::printf("  %6.2fx one-core floor", median / cheapest);
+        std::printf("\n");
       }
     }
   }

@@ -1,6 +1,7 @@
 #include "platform/Waits.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -47,11 +48,22 @@ long Futex(std::atomic<std::uint32_t>* word, int op, std::uint32_t value, const 
 
 Waiter& CurrentWaiter() { return tWaiter; }
 
-void Waiter::Sleep(Clock::time_point deadline) {
-  std::uint32_t expected = kArmed;
-  if (!state.compare_exchange_strong(expected, kSleeping, std::memory_order_acquire)) return;
+namespace {
+// A spin lasts at most about what a sleeping virtual processor takes to wake
+// up; a sleep far longer than that means the partner had nothing to say.
+constexpr std::int64_t kSpinFirstNs = 20'000;
+constexpr std::int64_t kSpinMostNs = 50'000;
+constexpr std::int64_t kIdleNs = 1'000'000;
+
+void Relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+void SleepInKernel(std::atomic<std::uint32_t>& word, Clock::time_point deadline) {
   if (deadline == Clock::time_point::max()) {
-    Futex(&state, FUTEX_WAIT_BITSET, kSleeping, nullptr);
+    Futex(&word, FUTEX_WAIT_BITSET, Waiter::kSleeping, nullptr);
     return;
   }
   // An absolute time on the monotonic clock, which is the steady clock's.
@@ -60,7 +72,39 @@ void Waiter::Sleep(Clock::time_point deadline) {
   timespec at{};
   at.tv_sec = static_cast<time_t>(since.count() / 1'000'000'000);
   at.tv_nsec = static_cast<long>(since.count() % 1'000'000'000);
-  Futex(&state, FUTEX_WAIT_BITSET, kSleeping, &at);
+  Futex(&word, FUTEX_WAIT_BITSET, Waiter::kSleeping, &at);
+}
+}  // namespace
+
+bool Waiter::SpinFor(Clock::time_point deadline) {
+  const auto until = std::min(deadline, Clock::now() + std::chrono::nanoseconds(spinNs_));
+  for (unsigned i = 1;; ++i) {
+    if (state.load(std::memory_order_acquire) != kArmed) return true;
+    Relax();
+    if (i % 32 == 0 && Clock::now() >= until) return false;
+  }
+}
+
+void Waiter::Sleep(Clock::time_point deadline, bool spin) {
+  if (spin && spinNs_ > 0 && SpinFor(deadline)) return;
+
+  std::uint32_t expected = kArmed;
+  if (!state.compare_exchange_strong(expected, kSleeping, std::memory_order_acquire)) return;
+  const auto before = Clock::now();
+  SleepInKernel(state, deadline);
+  // Adapted only from waits that could spin, and not on a time-out.
+  if (!spin || state.load(std::memory_order_relaxed) != kWoken) return;
+  // As an idle processor's polling does: a wake that came soon after the spin
+  // gave up asks for a longer spin next time, one after a long idle time for a
+  // shorter. One in between is left alone: it mostly measures how long the
+  // partner's own processor took to wake, and shrinking for it would let both
+  // sides fall asleep on each other for good.
+  const auto slept = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - before).count();
+  if (slept + spinNs_ <= kSpinMostNs) {
+    spinNs_ = spinNs_ == 0 ? kSpinFirstNs : std::min(spinNs_ * 2, kSpinMostNs);
+  } else if (slept > kIdleNs) {
+    spinNs_ = spinNs_ / 2 < kSpinFirstNs / 4 ? 0 : spinNs_ / 2;
+  }
 }
 
 namespace {
@@ -182,14 +226,26 @@ DWORD WaitEngine::Wait(std::span<WaitableObject* const> objects, bool waitAll, D
       locks.UnlockAll(lockOf);
       return result;
     }
+    // Whoever signalled these objects last is likely to signal them next. One
+    // that runs on another processor usually answers within microseconds, far
+    // sooner than a sleeping processor of a virtual machine takes to wake up:
+    // worth a spin. One that shares this processor cannot answer while it spins.
+    bool partnerElsewhere = false, partnerHere = false;
+    const int here = sched_getcpu();
+    locks.ForEach([&](WaitableObject* o) {
+      const int cpu = o->signallerCpu_;
+      if (cpu < 0) return;
+      (cpu == here ? partnerHere : partnerElsewhere) = true;
+    });
     locks.UnlockAll(lockOf);
-    waiter.Sleep(wakeAt);
+    waiter.Sleep(wakeAt, partnerElsewhere && !partnerHere);
   }
 }
 
 }  // namespace detail
 
 void WaitableObject::NotifyWaitersLocked() {
+  signallerCpu_ = sched_getcpu();
   // Under this object's lock every registered waiter is inside its wait and
   // cannot leave it (leaving takes this lock), so none is gone.
   for (auto* waiter : waiters_) waiter->WakeLocked();

@@ -70,6 +70,7 @@ class WaitableObject {
  private:
   mutable ObjectLock lock_;
   std::vector<detail::Waiter*> waiters_;  // guarded by lock_
+  int signallerCpu_ = -1;                 // guarded by lock_: where the last notify ran
 };
 
 using Handle = std::shared_ptr<WaitableObject>;

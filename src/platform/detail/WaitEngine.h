@@ -51,13 +51,21 @@ struct Waiter {
   // sleep that follows returns at once.
   void Arm() { state.store(kArmed, std::memory_order_relaxed); }
   // Sleeps unless marked since Arm, until marked or Deadline (max: none).
-  void Sleep(Clock::time_point deadline);
+  // With Spin it first spins for a while, as long as recent wakes suggest,
+  // before it sleeps in the kernel.
+  void Sleep(Clock::time_point deadline, bool spin);
   // Marks the waiter; when it is asleep, its kernel wake is left for the
   // release of the lock the caller holds. That wake may come after the waiter
   // has left its wait, even after its thread ended: a kernel wake of a word
   // nobody sleeps on does nothing, and one that finds a later sleep on it is a
   // spurious wake, after which every wait looks again.
   void WakeLocked();
+
+ private:
+  // True when marked within the spin.
+  bool SpinFor(Clock::time_point deadline);
+
+  std::int64_t spinNs_ = 20'000;  // the waiter's own thread only; see Sleep
 };
 
 // Hands the kernel the wakes the calling thread deferred (ObjectLock::unlock).
