@@ -37,8 +37,10 @@ Snapshot Take(const Installation& app) {
       it.disable_recursion_pending();
       continue;
     }
-    // The stand-in main application names its own record file.
-    if (relative == "setup-ran.txt" || relative == "tarvo-args.txt" || relative == "tarvo.exe")
+    // The stand-in main application and its record, which it writes under a
+    // temporary name first, at any moment after a run has returned.
+    if (relative == "setup-ran.txt" || relative.rfind("tarvo-args.txt", 0) == 0 ||
+        relative == "tarvo.exe")
       continue;
     struct stat info {};
     ::lstat(it->path().c_str(), &info);
