@@ -61,6 +61,37 @@ TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly,
                                          rtl::Stream* dataStream)
     : TclCustomThreader(url, dataStream), infoOnly_(infoOnly) {}
 
+void TclDownLoadThreader::Start() {
+  {
+    std::lock_guard guard(boundLock_);
+    end_ = Bounded() ? ResourcePos() + BytesToProceed() : -1;
+    readEnd_ = ResourcePos();
+  }
+  TclCustomThreader::Start();
+}
+
+std::int64_t TclDownLoadThreader::ShrinkEnd(std::int64_t wanted, std::int64_t minCut) {
+  std::lock_guard guard(boundLock_);
+  if (end_ < 0) return -1;
+  const std::int64_t end = std::max(wanted, readEnd_);
+  if (end_ - end < std::max<std::int64_t>(minCut, 1)) return -1;
+  end_ = end;
+  return end;
+}
+
+std::int64_t TclDownLoadThreader::Remaining() {
+  // ResourcePos is this thread's own; only the end may move under it.
+  std::lock_guard guard(boundLock_);
+  return end_ - ResourcePos();
+}
+
+std::int64_t TclDownLoadThreader::NextRead(std::int64_t batch) {
+  std::lock_guard guard(boundLock_);
+  const std::int64_t want = std::clamp<std::int64_t>(end_ - ResourcePos(), 0, batch);
+  readEnd_ = ResourcePos() + want;
+  return want;
+}
+
 void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   TclCustomThreader::ProcessHttp(connectAction);
   if (NoDataWanted()) return;
@@ -246,9 +277,8 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
   } freeBuffer{readBuffer_};
 
   for (;;) {
-    std::int64_t want = batch;
-    if (bounded && Remaining() < batch) want = Remaining();
-    read.SetBytesToRead(static_cast<DWORD>(std::max<std::int64_t>(want, 0)));
+    const std::int64_t want = bounded ? NextRead(batch) : batch;
+    read.SetBytesToRead(static_cast<DWORD>(want));
     read.Fire(GetTimeOut(TimeOut()));
     lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
     // Only the byte after the data is promised to be zero; clearing the whole

@@ -6,10 +6,14 @@
 //
 // Threads: as the base. The stream is the one thing shared with other workers
 // of the item: every positioning and write pair is made under DataLock; reads
-// and hooks happen outside it.
+// and hooks happen outside it. The end of a bounded segment may be moved
+// closer by the owner while the worker runs (ShrinkEnd): the end, and the end
+// of the read in flight, are guarded by the worker's bound lock, so that the
+// worker never fetches or writes a byte past the end it was last given.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,7 +25,18 @@ class TclDownLoadThreader : public TclCustomThreader {
  public:
   TclDownLoadThreader(const std::string& url, bool infoOnly, rtl::Stream* dataStream);
 
+  // Fixes the end of a bounded segment (ResourcePos + BytesToProceed) before
+  // the thread runs.
+  void Start() override;
+
   bool InfoOnly() const { return infoOnly_; }
+  // Owner thread, while the worker runs: moves the end of a bounded segment
+  // back to Wanted, or to the end of the read in flight when that lies
+  // further. Refused (-1) when the segment is unbounded or when fewer than
+  // MinCut bytes would be cut off; otherwise the worker stops at the new end,
+  // which is returned. The bytes from there to the old end are no longer this
+  // worker's.
+  std::int64_t ShrinkEnd(std::int64_t wanted, std::int64_t minCut);
   // Bytes received by this worker over all its attempts.
   std::int64_t BytesProceed() const { return bytesProceed_; }
   std::int32_t LastReadCount() const { return lastReadCount_; }
@@ -45,9 +60,15 @@ class TclDownLoadThreader : public TclCustomThreader {
   bool NoDataWanted() const { return infoOnly_ || BytesToProceed() == 0 || Terminated(); }
   bool Bounded() const { return BytesToProceed() >= 0; }
   // Bytes of a bounded segment still to fetch.
-  std::int64_t Remaining() const { return BytesToProceed() - bytesProceed_; }
+  std::int64_t Remaining();
+  // The size of the next read of a bounded segment, at most Batch, recorded
+  // as in flight.
+  std::int64_t NextRead(std::int64_t batch);
 
   const bool infoOnly_;
+  std::mutex boundLock_;
+  std::int64_t end_ = -1;       // guarded by boundLock_; -1: unbounded
+  std::int64_t readEnd_ = 0;    // guarded by boundLock_: end of the read in flight
   std::vector<char> readBuffer_;
   std::int32_t lastReadCount_ = 0;
   std::int64_t bytesProceed_ = 0;
