@@ -369,13 +369,16 @@ bool TclDownLoadItem::SplitRunningSegment() {
     const std::int64_t from = segment->ResourcePos() + segment->BytesProceed();
     const std::int64_t part = segment->BytesToProceed() - segment->BytesProceed() - choice.keep;
     // The worker decides under its lock where it can stop: not before the
-    // read it has in flight. Its read may take half the part; more, and the
-    // split is not worth a request.
+    // read it has in flight, unless it is to keep nothing (a read on so slow
+    // a path is not worth waiting for). Its read may take half the part;
+    // more, and the split is not worth a request.
+    bool cutRead = choice.keep == 0;
     const std::int64_t at =
         worker->ShrinkEnd(std::max(from + choice.keep, segment->ResourcePos() + 1),
-                          std::max(part / 2, std::min(part, block)));
+                          std::max(part / 2, std::min(part, block)), cutRead);
     if (at < 0) continue;
     holder.Shrunk = true;
+    holder.Cut = holder.Cut || cutRead;
     TclResourceStateItem* rest = ResourceState().Split(segment, at);
     // A handler of the change may have stopped the transfer.
     if (!rest || StopRequested() || Abandoned()) return false;

@@ -322,7 +322,7 @@ void TclInternetItem::ThreaderTerminated(TclCustomThreader* threader) {
   const bool goesOn = own != psFailed && own != psTerminated && !stopRequested_ && !abandoned_ &&
                       resourceState_.Status() != psTerminated;
   if (TclThreaderHolder* holder = HolderOf(threader))
-    ReleaseWorkerConnection(*holder, goesOn && !holder->Stopped);
+    ReleaseWorkerConnection(*holder, goesOn && !holder->Stopped && !holder->Cut);
   if (goesOn) {
     bool tookOver = false;
     for (int i = 0; i < resourceState_.Count() && !tookOver; ++i) {

@@ -59,6 +59,9 @@ struct TclThreaderHolder {
   // connection still carries the rest of that answer and cannot be reused
   // as it is (the next request on it connects again).
   bool Shrunk = false;
+  // Its read in flight was aborted to cut the segment there: its connection
+  // is closed (an abort may even wait in it) and is not handed on.
+  bool Cut = false;
 };
 
 // A connection of the item's that no worker uses now, with what its last

@@ -4,10 +4,14 @@
 
 double EstimateSpeed(std::int64_t bytes, double age, double sinceLastBlock, std::int64_t block,
                      double latency) {
-  const double b = static_cast<double>(std::max<std::int64_t>(block, 1));
-  if (sinceLastBlock < 0 || bytes <= 0) return age > latency && age > 0 ? b / age : 0;
+  // Twice a block per the quiet time: a worker whose hook waited for the
+  // event thread a moment is not taken for a slow one.
+  const double b = 2.0 * static_cast<double>(std::max<std::int64_t>(block, 1));
+  if (sinceLastBlock < 0 || bytes <= 0) {
+    return age > 2 * latency + kQuietSeconds ? b / age : 0;
+  }
   const double average = age > 0 ? static_cast<double>(bytes) / age : 0;
-  return sinceLastBlock > 0 ? std::min(average, b / sinceLastBlock) : average;
+  return sinceLastBlock > kQuietSeconds ? std::min(average, b / sinceLastBlock) : average;
 }
 
 std::vector<TclSplitChoice> RankSplits(const std::vector<TclSplitCandidate>& candidates,

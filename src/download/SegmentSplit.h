@@ -25,10 +25,13 @@ struct TclSplitTaker {
 };
 
 // A worker's speed as its blocks tell it: Bytes over its Age (seconds since
-// it started), but at most a Block per the seconds since its last block (a
-// worker whose next block is late is slower than its average says; a
-// negative SinceLastBlock: no block yet). Before its first block it is
-// unknown (0) while younger than Latency, then at most a Block per its age.
+// it started), but, once no block came for kQuietSeconds, at most two
+// Blocks per the seconds since its last one (a worker whose next block is
+// late is slower than its average says; a negative SinceLastBlock: no block
+// yet). Before its first block it is unknown (0) until it is older than
+// twice the Latency a new request showed plus kQuietSeconds, then at most
+// two Blocks per its age.
+inline constexpr double kQuietSeconds = 0.02;
 double EstimateSpeed(std::int64_t bytes, double age, double sinceLastBlock, std::int64_t block,
                      double latency);
 

@@ -65,17 +65,31 @@ void TclDownLoadThreader::Start() {
   {
     std::lock_guard guard(boundLock_);
     end_ = Bounded() ? ResourcePos() + BytesToProceed() : -1;
-    readEnd_ = ResourcePos();
+    readStart_ = readEnd_ = ResourcePos();
+    cut_ = false;
   }
   TclCustomThreader::Start();
 }
 
-std::int64_t TclDownLoadThreader::ShrinkEnd(std::int64_t wanted, std::int64_t minCut) {
-  std::lock_guard guard(boundLock_);
-  if (end_ < 0) return -1;
-  const std::int64_t end = std::max(wanted, readEnd_);
-  if (end_ - end < std::max<std::int64_t>(minCut, 1)) return -1;
-  end_ = end;
+std::int64_t TclDownLoadThreader::ShrinkEnd(std::int64_t wanted, std::int64_t minCut,
+                                            bool& cutRead) {
+  bool abort = false;
+  std::int64_t end = 0;
+  {
+    std::lock_guard guard(boundLock_);
+    if (end_ < 0) return -1;
+    end = std::max(wanted, readEnd_);
+    // A read is cut off whole or not at all: what it delivers is either all
+    // this worker's or none of it, so no byte is left to nobody. Never below
+    // Wanted: the owner's map cannot end a segment there.
+    if (cutRead && readStart_ < readEnd_ && readStart_ >= wanted) end = readStart_;
+    if (end_ - end < std::max<std::int64_t>(minCut, 1)) return -1;
+    end_ = end;
+    abort = end < readEnd_;
+    cut_ = cut_ || abort;
+  }
+  cutRead = abort;
+  if (abort) Connection()->Abort();
   return end;
 }
 
@@ -88,8 +102,29 @@ std::int64_t TclDownLoadThreader::Remaining() {
 std::int64_t TclDownLoadThreader::NextRead(std::int64_t batch) {
   std::lock_guard guard(boundLock_);
   const std::int64_t want = std::clamp<std::int64_t>(end_ - ResourcePos(), 0, batch);
-  readEnd_ = ResourcePos() + want;
+  readStart_ = ResourcePos();
+  readEnd_ = readStart_ + want;
   return want;
+}
+
+bool TclDownLoadThreader::Claim(std::int64_t count) {
+  std::lock_guard guard(boundLock_);
+  if (readEnd_ > end_) {
+    readEnd_ = readStart_;
+    return false;
+  }
+  readStart_ = readEnd_ = readStart_ + count;
+  return true;
+}
+
+void TclDownLoadThreader::ReadFailed() {
+  std::lock_guard guard(boundLock_);
+  readEnd_ = readStart_;
+}
+
+bool TclDownLoadThreader::CutOff() {
+  std::lock_guard guard(boundLock_);
+  return cut_;
 }
 
 void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
@@ -278,12 +313,25 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
 
   for (;;) {
     const std::int64_t want = bounded ? NextRead(batch) : batch;
+    // A segment cut off in the middle of a read ends there, without the
+    // closing read: its request was aborted.
+    if (bounded && want == 0 && CutOff()) break;
     read.SetBytesToRead(static_cast<DWORD>(want));
-    read.Fire(GetTimeOut(TimeOut()));
+    try {
+      read.Fire(GetTimeOut(TimeOut()));
+    } catch (const EclInternetError&) {
+      if (bounded) {
+        ReadFailed();
+        if (CutOff()) break;
+      }
+      throw;
+    }
     lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
     // Only the byte after the data is promised to be zero; clearing the whole
     // buffer for every block would cost a pass over it per block.
     readBuffer_[static_cast<std::size_t>(std::clamp(lastReadCount_, 0, batch))] = 0;
+    // Past this point the bytes are written: the owner can no longer take them.
+    if (bounded && !Claim(lastReadCount_)) break;
     if (bounded && lastReadCount_ != want) {
       throw EclInternetError(InternetMessages().ReadDataFailed, 0);
     }

@@ -32,11 +32,14 @@ class TclDownLoadThreader : public TclCustomThreader {
   bool InfoOnly() const { return infoOnly_; }
   // Owner thread, while the worker runs: moves the end of a bounded segment
   // back to Wanted, or to the end of the read in flight when that lies
-  // further. Refused (-1) when the segment is unbounded or when fewer than
-  // MinCut bytes would be cut off; otherwise the worker stops at the new end,
-  // which is returned. The bytes from there to the old end are no longer this
-  // worker's.
-  std::int64_t ShrinkEnd(std::int64_t wanted, std::int64_t minCut);
+  // further. With CutRead the read in flight may go too, when it starts at
+  // Wanted or later: the end is then where that read started, the read is
+  // aborted and nothing of it is written, and CutRead stays true (else it is
+  // set false). Never below Wanted. Refused (-1)
+  // when the segment is unbounded or when fewer than MinCut bytes would be
+  // cut off; otherwise the worker stops at the new end, which is returned.
+  // The bytes from there to the old end are no longer this worker's.
+  std::int64_t ShrinkEnd(std::int64_t wanted, std::int64_t minCut, bool& cutRead);
   // Bytes received by this worker over all its attempts.
   std::int64_t BytesProceed() const { return bytesProceed_; }
   std::int32_t LastReadCount() const { return lastReadCount_; }
@@ -64,11 +67,24 @@ class TclDownLoadThreader : public TclCustomThreader {
   // The size of the next read of a bounded segment, at most Batch, recorded
   // as in flight.
   std::int64_t NextRead(std::int64_t batch);
+  // After a read of a bounded segment delivered Count bytes: false when the
+  // owner cut the read off (nothing of it is this worker's), else its bytes
+  // are this worker's to write.
+  bool Claim(std::int64_t count);
+  // The read in flight failed: nothing is in flight any more.
+  void ReadFailed();
+  // The owner cut the segment off in the middle of a read.
+  bool CutOff();
 
   const bool infoOnly_;
   std::mutex boundLock_;
-  std::int64_t end_ = -1;       // guarded by boundLock_; -1: unbounded
-  std::int64_t readEnd_ = 0;    // guarded by boundLock_: end of the read in flight
+  // Guarded by boundLock_: the end (-1: unbounded), where the read in flight
+  // starts and ends (equal: none in flight), and whether a ShrinkEnd cut a
+  // read off.
+  std::int64_t end_ = -1;
+  std::int64_t readStart_ = 0;
+  std::int64_t readEnd_ = 0;
+  bool cut_ = false;
   std::vector<char> readBuffer_;
   std::int32_t lastReadCount_ = 0;
   std::int64_t bytesProceed_ = 0;
