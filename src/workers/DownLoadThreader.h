@@ -12,6 +12,7 @@
 // worker never fetches or writes a byte past the end it was last given.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -20,6 +21,11 @@
 #include "workers/CustomThreader.h"
 
 class TclInternetResourceAction;
+
+// The most a worker reads at a time when its blocks are smaller (whole
+// blocks), and how fast a read must be for the next to take twice as much.
+inline constexpr std::int64_t kReadSpan = 64 * 1024;
+inline constexpr std::chrono::microseconds kQuickRead{500};
 
 class TclDownLoadThreader : public TclCustomThreader {
  public:
@@ -58,6 +64,9 @@ class TclDownLoadThreader : public TclCustomThreader {
   // validators or another total length than the resource information.
   void CheckSameResource(TclHttpOpenRequestAction* request);
   void ReadData(TclInternetResourceAction* handleAction);
+  // Writes the block of LastReadCount bytes at Offset in the read buffer and
+  // reports it; false when the worker was stopped meanwhile.
+  bool HandOver(rtl::Stream* stream, std::int64_t offset, bool bounded);
   // Back to the first byte this worker was to fetch, forgetting its bytes.
   void RestartSegment();
   bool NoDataWanted() const { return infoOnly_ || BytesToProceed() == 0 || Terminated(); }
@@ -71,8 +80,6 @@ class TclDownLoadThreader : public TclCustomThreader {
   // owner cut the read off (nothing of it is this worker's), else its bytes
   // are this worker's to write.
   bool Claim(std::int64_t count);
-  // The read in flight failed: nothing is in flight any more.
-  void ReadFailed();
   // The owner cut the segment off in the middle of a read.
   bool CutOff();
 

@@ -89,6 +89,29 @@ TEST_F(DownloadTest, TwoSegmentDownloadRaisesItsEventsInOrderAndWritesEveryByte)
   EXPECT_GE(std::count(notified.begin(), notified.end(), "n2 data"), 2);
 }
 
+TEST_F(DownloadTest, BlocksReadTogetherGoOutOneByOneAndNoneIsWrittenAfterAStop) {
+  const std::string body = RandomBytes(100000, 2);
+  server.Route("/stop.bin", FaultRoute{body});
+  TclDownLoadItem* item = Add("/stop.bin", "stop.bin");
+  item->SetThreadCount(1);
+  std::vector<std::int32_t> sizes;
+  dl.SetOnDataItemProceed([&](TclMultiInternetControl*, TclInternetItem*, TclResourceInfo*,
+                              TclResourceStateItem*, const char* data, std::int32_t size) {
+    const std::size_t at = 8192 * sizes.size();
+    EXPECT_EQ(std::string(data, size), body.substr(at, size)) << at;
+    EXPECT_EQ(data[size], '\0') << "a zero byte after every block";
+    sizes.push_back(size);
+    // Reads double while they come at once: 1, 2, 4 blocks; the stop
+    // comes inside the second read of four.
+    if (sizes.size() == 4) item->Stop();
+  });
+  dl.Start(item, false);
+  EXPECT_EQ(sizes, (std::vector<std::int32_t>{8192, 8192, 8192, 8192}));
+  EXPECT_EQ(item->ResourceState().Status(), psTerminated);
+  EXPECT_TRUE(HasBytes(dir.File("stop.bin"), body.substr(0, 4 * 8192)))
+      << "blocks read with the first four but after the stop are never written";
+}
+
 TEST_F(DownloadTest, SegmentPlanFollowsSizeThreadCountAndRangeSupport) {
   struct Case {
     const char* name;
