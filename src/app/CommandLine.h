@@ -31,13 +31,21 @@ class TclCommandLine {
   std::vector<std::string> HandBack() const;
 
   // Without a version the updater does nothing: no window, no lock, no settings.
-  bool ShouldRun() const { return !Version().empty(); }
+  bool ShouldRun() const { return !Version().empty() && !AsksForUsage(); }
+  // "--help", "-h" or "--version" as the first argument: the usage text is
+  // printed and nothing else happens. Any other text is the version.
+  bool AsksForUsage() const;
+  bool AsksForVersion() const { return Version() == "--version"; }
 
  private:
   const std::string& Get(std::size_t index) const;
 
   std::vector<std::string> arguments_;
 };
+
+// The usage text of --help: the command line the main application passes,
+// the environment variables, the files and the exit statuses.
+std::string UsageText();
 
 // The folder of ProgramPath with its trailing separator ("/" for a program at
 // the root). A bare program name, found through the search path, has no folder

@@ -37,6 +37,9 @@ class TclLiveView : public TclControlParent {
   virtual void WaitForInput() = 0;
   // Runs the message loop until CloseWindow.
   virtual void Run() = 0;
+  // A line of the run's log (RunLog.h), for a front-end that shows it
+  // beside the window's own texts; none by default.
+  virtual void Report(const std::string& line) { (void)line; }
 };
 
 }  // namespace app

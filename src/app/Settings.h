@@ -7,6 +7,7 @@
 // writers of one file).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,14 @@ std::string SettingsFile(const std::string& appFolder);
 // key is missing.
 std::string ReadSetting(const std::string& appFolder, std::string_view key,
                         std::string_view defaultValue);
+// Key's value, or nothing when the file, the section or the key is missing
+// (an installation records whether a key it changes existed).
+std::optional<std::string> FindSetting(const std::string& appFolder, std::string_view key);
 // Writes Key=Value into section "tarvo", creating the file and the section
-// when needed. A failure is not reported: the updater goes on either way.
-void WriteSetting(const std::string& appFolder, std::string_view key, std::string_view value);
+// when needed. True when it was written; callers that go on either way may
+// ignore it.
+bool WriteSetting(const std::string& appFolder, std::string_view key, std::string_view value);
+// Removes Key; a missing file, section or key is success.
+bool DeleteSetting(const std::string& appFolder, std::string_view key);
 
 }  // namespace app

@@ -17,6 +17,17 @@ inline constexpr std::string_view kSettingsSection = "tarvo";
 inline constexpr std::string_view kStagingFolderName = "liveupdate";
 // The downloaded update list, inside the staging folder.
 inline constexpr std::string_view kLocalListFileName = "tmp.ini";
+// The manifest and signature as fetched, inside the staging folder.
+inline constexpr std::string_view kLocalSumsFileName = "livelist.sums";
+inline constexpr std::string_view kLocalSignatureFileName = "livelist.sums.sig";
+// The updater's own files in the staging folder: its log (and the log before
+// it), the installation's journal and lock, and the folder where the
+// installation keeps old files and prepares new ones.
+inline constexpr std::string_view kLogFileName = "liveupdate.log";
+inline constexpr std::string_view kOldLogFileName = "liveupdate.log.1";
+inline constexpr std::string_view kJournalFileName = "install.journal";
+inline constexpr std::string_view kInstallLockFileName = "install.lock";
+inline constexpr std::string_view kInstallWorkFolderName = ".install";
 inline constexpr std::string_view kMainApplicationName = "tarvo.exe";
 // The two names the updater alternates between: the running copy is one of them,
 // a new version of the updater is written to the other.
@@ -28,6 +39,9 @@ inline constexpr std::string_view kUpdaterName2 = "liveupdate2.exe";
 inline constexpr std::string_view kKeyVersion = "ver";
 inline constexpr std::string_view kKeyUpdaterName = "Liveupdate";
 inline constexpr std::string_view kKeyFirstRun = "firstrun";
+// Base64 of the publisher's 32-byte Ed25519 public key. When it is set the
+// updater installs only what a site signed with that key vouches for.
+inline constexpr std::string_view kKeyPublicKey = "PublicKey";
 
 // --- Update list --------------------------------------------------------------
 
@@ -41,6 +55,9 @@ inline constexpr int kInvalidKind = -1;
 
 inline constexpr std::string_view kServerListPath = "/tarvo/livelist.txt";
 inline constexpr std::string_view kServerFilePath = "/tarvo/file/";
+// The signed manifest beside the list, and its detached signature.
+inline constexpr std::string_view kServerSumsPath = "/tarvo/livelist.sums";
+inline constexpr std::string_view kServerSignaturePath = "/tarvo/livelist.sums.sig";
 // Overrides the build-time base URL (scheme, host, optional port, no trailing '/').
 inline constexpr std::string_view kServerEnvironmentVariable = "LIVEUPDATE_SERVER";
 

@@ -1,10 +1,6 @@
 #include "app/Ulive.h"
 
 #include "app/ULiveconst.h"
-#include "app/UpdateEntry.h"
-#include "app/UpdateList.h"
-#include "app/UpdateServer.h"
-#include "platform/Files.h"
 #include "platform/Messages.h"
 #include "rtl/PropertyStreaming.h"
 
@@ -13,15 +9,6 @@ namespace app {
 namespace {
 
 const std::vector<std::string> kBorderIconNames = {"biSystemMenu", "biMinimize", "biMaximize"};
-
-// Whether Item fetched its whole resource. A download that ended before the
-// server said how large the resource is (no resource information, or the
-// map's own status failed) is a failure, not a complete empty file.
-bool CompletedWithAllBytes(const TclInternetItem& item) {
-  const TclResourceState& state = item.ResourceState();
-  if (item.ResourceInfo() == nullptr || state.Status() == psFailed) return false;
-  return state.BytesProceed() == state.ResourceSize();
-}
 
 }  // namespace
 
@@ -37,7 +24,18 @@ TfrmLive::TfrmLive(TclUpdaterSession& session, TclLiveView& view)
   dl->SetOnProcessCompleted([this](TclMultiInternetControl* sender, TclInternetItem* item) {
     dlProcessCompleted(sender, item);
   });
+  session_.Log().SetReporter([this](const std::string& line) { view_.Report(line); });
   rtl::ReadComponent(*this, rtl::Json::parse(FrmLiveDescription()));
+  // Beyond the stored window: a list or file the server says it does not
+  // have (404, 410, 403) ends the run at once instead of after ten tries,
+  // while an unreachable server keeps them; and each try that waits to be
+  // repeated is said in the log.
+  dl->SetRetryPermanentErrors(false);
+  dl->SetOnRetrying([this](TclMultiInternetControl*, TclInternetItem* item,
+                           const std::string& error, std::int32_t, int pauseMs) {
+    session_.Log().Append("retrying: <" + item->URL() + ">: " + error + "; next try in " +
+                          std::to_string((pauseMs + 999) / 1000) + " s");
+  });
   // Bound once the window is read, so that the first tick comes about one
   // interval after the window exists.
   Timer1->SetOnTimer([this](rtl::Component* sender) { Timer1Timer(sender); });
@@ -65,81 +63,6 @@ void TfrmLive::FormCreate() {
   // The application folder came with the session, from argument 0.
 }
 
-void TfrmLive::RunDownload(TclDownLoadItem* item) {
-  current_ = item;
-  downloadOK_ = false;
-  try {
-    dl->Start(item, true);
-  } catch (const std::exception&) {
-    // The run decides by the completion alone; an item that did not start
-    // leaves DownloadOK false.
-  }
-  while (item->IsBusy()) {
-    platform::ProcessMessages();
-    if (item->IsBusy()) view_.WaitForInput();
-  }
-  item->Stop();
-  current_ = nullptr;
-}
-
-void TfrmLive::dlProcessCompleted(TclMultiInternetControl*, TclInternetItem* item) {
-  if (item != current_) return;
-  downloadOK_ = CompletedWithAllBytes(*item);
-}
-
-bool TfrmLive::FetchList(const std::string& base) {
-  const std::string listFile = LocalListFile(session_.AppFolder());
-  TclDownLoadItem* item = dl->DownLoadList().Add();
-  item->SetURL(UpdateListUrl(base));
-  item->SetLocalFile(listFile);
-  platform::ForceDirectories(platform::ExtractFileDir(listFile));
-  RunDownload(item);
-  dl->DownLoadList().Delete(item->Index());
-  return downloadOK_;
-}
-
-void TfrmLive::FetchFiles(const std::string& base) {
-  const std::string& folder = session_.AppFolder();
-  std::vector<std::string> work =
-      TakeWorkList(LocalListFile(folder), session_.CommandLine().Section());
-  for (std::size_t next = 0; next < work.size() && downloadOK_ && !session_.CloseConfirmed();
-       ++next) {
-    std::optional<TclUpdateEntry> entry = CheckEntry(work[next]);
-    if (!entry) continue;
-    SetLabelText(std::string(kDownloadingPrefix) + entry->Path + std::string(kDownloadingSuffix));
-    const std::string staging = StagingPath(folder, entry->Path);
-    platform::ForceDirectories(platform::ExtractFileDir(staging));
-    // The item stays in the list for the rest of the process; it is never
-    // started again.
-    TclDownLoadItem* item = dl->DownLoadList().Add();
-    item->SetURL(UpdateFileUrl(base, entry->Path));
-    item->SetLocalFile(staging);
-    platform::ProcessMessages();
-    RunDownload(item);
-    session_.AddToManifest(*entry);
-  }
-}
-
-void TfrmLive::Timer1Timer(rtl::Component*) {
-  Timer1->SetEnabled(false);
-  const std::string base = UpdateServerBaseUrl();
-  try {
-    if (FetchList(base)) FetchFiles(base);
-  } catch (const std::exception&) {
-    // The run shows no error (an address the library refuses, a library
-    // that cannot be loaded): it gives up, and the main application is
-    // started again all the same.
-    current_ = nullptr;
-    downloadOK_ = false;
-  }
-  // No message is processed here: nothing is delivered between the last
-  // completion and installation.
-  platform::Sleep(kInstallPauseMs);
-  session_.CompleteRun(downloadOK_ && !session_.CloseConfirmed());
-  SetTag(1);
-  Close();
-}
-
 bool TfrmLive::FormCloseQuery() {
   return session_.QueryClose([this] {
     if (!view_.AskYesNo(std::string(kCloseQuestionCaption), CloseQuestionText())) return false;
@@ -163,6 +86,9 @@ void TfrmLive::Close() {
   closeWhileAsking_ = false;
   if (!canClose || closed_) return;
   closed_ = true;
+  // A confirmed close ends the transfer in progress now, not when it ends:
+  // its partial file stays staged and nothing is installed.
+  if (session_.CloseConfirmed() && current_ != nullptr) current_->Stop();
   FormClose();
   view_.CloseWindow();
 }
@@ -176,6 +102,8 @@ void TfrmLive::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
   session_.HandOver();
+  // The session outlives the window; its log no longer reaches the view.
+  session_.Log().SetReporter({});
 }
 
 void TfrmLive::DefineProperties(rtl::Properties& p) {

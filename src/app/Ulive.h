@@ -6,12 +6,16 @@
 // process's TclUpdaterSession. The form knows no toolkit: a TclLiveView shows
 // it and runs its loop.
 //
-// The run fetches the update list, then each valid entry's file, one after
-// the other, each started on its own (an earlier file is never restarted) and
-// judged by its own completion; every wait sleeps until a message arrives and
-// processes it, so events, repaints and the close question all happen inside
-// the waits. A confirmed close lets the file in progress finish, starts no
-// further file and ends the run as failed.
+// The run first settles an installation an earlier updater left half done,
+// then fetches the update list (and, when a key is configured, the signed
+// manifest and its signature, which must vouch for the list), then each
+// valid entry's file, one after the other, each started on its own (an
+// earlier file is never restarted), judged by its own completion and, with a
+// key, by its digest; every wait sleeps until a message arrives and processes
+// it, so events, repaints and the close question all happen inside the
+// waits. The first failure ends the run and is its outcome. A confirmed close
+// stops the file in progress at once (the partial file stays staged), starts
+// no further file and ends the run as closed.
 //
 // Threads: owned by the user-interface thread; every handler runs there.
 #pragma once
@@ -22,6 +26,8 @@
 
 #include "app/LiveControls.h"
 #include "app/LiveView.h"
+#include "app/RunOutcome.h"
+#include "app/SiteVerifier.h"
 #include "app/UpdaterSession.h"
 #include "download/clMultiDownLoader.h"
 #include "progress/clProgressBar.h"
@@ -84,9 +90,16 @@ class TfrmLive : public rtl::Component {
   void SetLabelText(const std::string& text);
   // Starts Item alone and waits, serving messages, until it is idle.
   void RunDownload(TclDownLoadItem* item);
-  // Fetches the list and each file; false when the run is to give up.
+  // Fetches Url into LocalFile with an item of its own that goes afterwards;
+  // true when every byte arrived, else Failure says why.
+  bool FetchOnce(const std::string& url, const std::string& localFile, TclRunOutcome& failure);
+  // The steps of the run; each records its failure with the session and
+  // returns false when the run is to give up.
+  void RunUpdate(const std::string& base);
   bool FetchList(const std::string& base);
-  void FetchFiles(const std::string& base);
+  bool FetchManifest(const std::string& base, TclSiteVerifier& verifier);
+  void FetchFiles(const std::string& base, const TclSiteVerifier& verifier);
+  bool Refuse(const std::string& where, const std::string& reason);
 
   TclUpdaterSession& session_;
   TclLiveView& view_;

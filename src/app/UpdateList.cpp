@@ -33,7 +33,7 @@ std::string StagingFolder(const std::string& appFolder) {
 }
 
 std::string LocalListFile(const std::string& appFolder) {
-  return StagingFolder(appFolder) + "/" + std::string(kLocalListFileName);
+  return StagingFile(appFolder, kLocalListFileName);
 }
 
 std::string StagingPath(const std::string& appFolder, std::string_view path) {
@@ -42,6 +42,20 @@ std::string StagingPath(const std::string& appFolder, std::string_view path) {
 
 std::string InstallTarget(const std::string& appFolder, std::string_view path) {
   return appFolder + std::string(path);
+}
+
+std::string StagingFile(const std::string& appFolder, std::string_view name) {
+  return StagingFolder(appFolder) + "/" + std::string(name);
+}
+
+bool IsReservedStagingPath(std::string_view path) {
+  for (std::string_view name : {kLocalListFileName, kLocalSumsFileName, kLocalSignatureFileName,
+                                kLogFileName, kOldLogFileName, kJournalFileName,
+                                kInstallLockFileName}) {
+    if (path == name) return true;
+  }
+  const std::string work = std::string(kInstallWorkFolderName);
+  return path == work || path.substr(0, work.size() + 1) == work + "/";
 }
 
 }  // namespace app

@@ -33,5 +33,11 @@ std::string LocalListFile(const std::string& appFolder);
 std::string StagingPath(const std::string& appFolder, std::string_view path);
 // Where it is installed (every kind but the updater's own replacement).
 std::string InstallTarget(const std::string& appFolder, std::string_view path);
+// A file of the staging folder that is the updater's own: its list, manifest
+// and signature as fetched, its log, the installation's journal, lock and
+// work folder. An entry whose staging path would be one of them is dropped
+// like an invalid entry, so that no list can overwrite them.
+std::string StagingFile(const std::string& appFolder, std::string_view name);
+bool IsReservedStagingPath(std::string_view path);
 
 }  // namespace app

@@ -18,6 +18,10 @@ std::string UpdateServerBaseUrl() {
   return base;
 }
 
+std::string DefaultUpdateServer() {
+  return LIVEUPDATE_DEFAULT_SERVER;
+}
+
 std::string UpdateListUrl(std::string_view base) {
   return std::string(base) + std::string(kServerListPath);
 }

@@ -12,6 +12,8 @@ namespace app {
 // $LIVEUPDATE_SERVER when set and not empty, else the base URL chosen when the
 // program was built. A trailing '/' is dropped so that the paths join cleanly.
 std::string UpdateServerBaseUrl();
+// The base URL chosen when the program was built.
+std::string DefaultUpdateServer();
 
 // The update list's address below Base.
 std::string UpdateListUrl(std::string_view base);

@@ -1,6 +1,5 @@
 #include "app/UpdaterSession.h"
 
-#include "app/Installer.h"
 #include "app/Settings.h"
 #include "app/ULiveconst.h"
 #include "platform/LastError.h"
@@ -11,7 +10,8 @@ namespace app {
 TclUpdaterSession::TclUpdaterSession(TclCommandLine commandLine, std::string mutexName)
     : commandLine_(std::move(commandLine)),
       appFolder_(AppFolderOf(commandLine_.ProgramPath())),
-      mutexName_(mutexName.empty() ? std::string(kInstanceMutexName) : std::move(mutexName)) {}
+      mutexName_(mutexName.empty() ? std::string(kInstanceMutexName) : std::move(mutexName)),
+      log_(appFolder_, commandLine_.Version()) {}
 
 TclUpdaterSession::~TclUpdaterSession() = default;
 
@@ -30,20 +30,69 @@ void TclUpdaterSession::AddToManifest(const TclUpdateEntry& entry) {
   manifest_.Add(entry.Kind, entry.Path);
 }
 
-int TclUpdaterSession::InstallFiles() {
-  return app::InstallFiles(appFolder_, commandLine_.ProgramPath(), manifest_);
+bool TclUpdaterSession::RecoverInterruptedInstall() {
+  const TclRecovery recovery = RecoverInstallation(appFolder_);
+  const std::string of = "the interrupted installation of version " + recovery.Version;
+  switch (recovery.Kind) {
+    case TclRecoveryKind::None:
+    case TclRecoveryKind::Busy:
+      return true;
+    case TclRecoveryKind::Finished:
+      log_.Append("recovered: finished " + of);
+      return true;
+    case TclRecoveryKind::RolledBack:
+      log_.Append("recovered: rolled back " + of +
+                  (recovery.Error.empty() ? "" : ": " + recovery.Error));
+      return true;
+    case TclRecoveryKind::Unreadable:
+      log_.Append("recovered: the journal of an interrupted installation is unreadable, " +
+                  recovery.Error);
+      return true;
+    case TclRecoveryKind::Failed:
+      break;
+  }
+  Fail(TclRunOutcome::Failure(esInstallFailed, "installation failed",
+                              "liveupdate/" + std::string(kJournalFileName),
+                              "cannot settle " + of + ": " + recovery.Error));
+  return false;
 }
 
-void TclUpdaterSession::FinishRun(int result) {
-  if (result == 1 && !closeConfirmed_) {
-    WriteSetting(appFolder_, kKeyVersion, commandLine_.Version());
-  }
+void TclUpdaterSession::Fail(TclRunOutcome outcome) {
+  if (!outcome_.Failed()) outcome_ = std::move(outcome);
+}
+
+TclExitStatus TclUpdaterSession::ExitStatus() const {
+  return closeConfirmed_ ? esClosed : outcome_.Status;
+}
+
+TclInstallResult TclUpdaterSession::InstallFiles() {
+  return app::InstallFiles(appFolder_, commandLine_.ProgramPath(), manifest_,
+                           commandLine_.Version());
+}
+
+void TclUpdaterSession::FinishRun() {
   finished_ = true;
 }
 
 int TclUpdaterSession::CompleteRun(bool downloadOK) {
-  int result = downloadOK && !closeConfirmed_ ? InstallFiles() : 0;
-  FinishRun(result);
+  int result = 0;
+  if (!downloadOK && !outcome_.Failed() && !closeConfirmed_) {
+    Fail(TclRunOutcome::Failure(esFileFailed, "file not fetched", "", "the download failed"));
+  }
+  if (!outcome_.Failed() && !closeConfirmed_) {
+    const std::size_t count = manifest_.Size();
+    TclInstallResult installed = InstallFiles();
+    if (installed.Installed) {
+      result = 1;
+      outcome_.Summary = count == 0 ? "nothing to install"
+                                    : "installed " + std::to_string(count) +
+                                          (count == 1 ? " file" : " files");
+    } else {
+      Fail(TclRunOutcome::Failure(esInstallFailed, "installation failed", installed.Where,
+                                  installed.Error));
+    }
+  }
+  FinishRun();
   return result;
 }
 
@@ -67,6 +116,10 @@ std::vector<std::string> TclUpdaterSession::MainApplicationArguments() const {
 bool TclUpdaterSession::HandOver() {
   if (handedOver_) return false;
   handedOver_ = true;
+  TclRunOutcome outcome = outcome_;
+  if (closeConfirmed_) outcome = {esClosed, "closed by the user", {}, {}};
+  if (outcome.Summary.empty()) outcome.Summary = "ended before the update ran";
+  log_.Append(DescribeOutcome(outcome));
   if (mutex_) {
     mutex_->Close();
     mutex_.reset();

@@ -4,15 +4,18 @@
 // closing during it. The window calls it from its handlers:
 //
 //   start-up      TakeInstanceMutex() (sets the short title when it returns true)
-//   update run    AddToManifest(entry) per attempted file; at the end
-//                 CompleteRun(downloadOK), then close the window
+//   update run    RecoverInterruptedInstall() first; Fail(outcome) when
+//                 something goes wrong; AddToManifest(entry) per attempted
+//                 file; at the end CompleteRun(downloadOK), then close the
+//                 window
 //   close query   QueryClose(ask the user)
 //   close         Closing()
-//   destruction   HandOver()
+//   destruction   HandOver(): the run's line in the log, then the main
+//                 application
 //
 // A confirmed close ends the update: later entries are not recorded, nothing
 // is installed and "ver" is not written, but the main application is still
-// started.
+// started. The run's outcome (RunOutcome.h) is the process's exit status.
 //
 // Owned by the user-interface thread; no locking.
 #pragma once
@@ -24,6 +27,9 @@
 
 #include "app/CommandLine.h"
 #include "app/InstallManifest.h"
+#include "app/Installer.h"
+#include "app/RunLog.h"
+#include "app/RunOutcome.h"
 #include "app/UpdateEntry.h"
 #include "platform/NamedMutex.h"
 
@@ -50,14 +56,25 @@ class TclUpdaterSession {
   // Records an attempted file; ignored once closing was confirmed.
   void AddToManifest(const TclUpdateEntry& entry);
 
-  // Installs the manifest (see Installer.h); 1 when every copy succeeded.
-  int InstallFiles();
-  // Ends the run: with Result 1, and unless closing was confirmed, writes the
-  // version as "ver". Afterwards the window may close without asking.
-  void FinishRun(int result);
-  // The end of the update run: installs when every download succeeded and the
-  // run was not abandoned, then FinishRun with the installation's result (0
-  // when nothing was installed). Returns that result.
+  TclRunLog& Log() { return log_; }
+  // Settles an installation that an updater which died left in the journal
+  // (Installer.h) and logs what was done. False when it could not be
+  // settled: the run then fails without fetching anything.
+  bool RecoverInterruptedInstall();
+  // Records why the run fails; the first failure is the one that counts.
+  void Fail(TclRunOutcome outcome);
+  const TclRunOutcome& Outcome() const { return outcome_; }
+  // The process's exit status: the outcome's, or "closed" once closing was
+  // confirmed during the run.
+  TclExitStatus ExitStatus() const;
+
+  // Installs the manifest and records the version as "ver" (see Installer.h).
+  TclInstallResult InstallFiles();
+  // Ends the run; afterwards the window may close without asking.
+  void FinishRun();
+  // The end of the update run: installs when every download succeeded, no
+  // failure was recorded and the run was not abandoned, then FinishRun.
+  // Returns 1 when the update was installed, else 0.
   int CompleteRun(bool downloadOK);
 
   bool Finished() const { return finished_; }
@@ -73,8 +90,9 @@ class TclUpdaterSession {
   // The main application's argument vector: AppFolder + "tarvo.exe" and the
   // handed-back arguments.
   std::vector<std::string> MainApplicationArguments() const;
-  // The window is gone: frees the mutex (so the main application may start an
-  // updater again at once), then starts the main application without waiting.
+  // The window is gone: appends the run's outcome to the log, frees the mutex
+  // (so the main application may start an updater again at once), then
+  // starts the main application without waiting.
   // True when it started. Runs once; later calls do nothing and return false.
   bool HandOver();
 
@@ -84,6 +102,8 @@ class TclUpdaterSession {
   std::string mutexName_;
   std::unique_ptr<platform::NamedMutex> mutex_;
   TclInstallManifest manifest_;
+  TclRunLog log_;
+  TclRunOutcome outcome_;
   bool finished_ = false;
   bool closeConfirmed_ = false;
   bool handedOver_ = false;

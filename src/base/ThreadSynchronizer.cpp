@@ -53,6 +53,9 @@ platform::LRESULT SynchronizerWindowProc(platform::HWND window, std::uint32_t me
 
 TclThreadSynchronizer::TclThreadSynchronizer() : creatorThreadId_(platform::CurrentThreadId()) {
   SynchronizerManager()->RegisterSynchronizer(this);
+  // The record and its window stay as they are while this synchroniser is
+  // registered: the count it holds falls only after its own release.
+  window_ = SynchronizerManager()->GetSyncInfo(creatorThreadId_)->Window;
 }
 
 TclThreadSynchronizer::~TclThreadSynchronizer() {
@@ -61,8 +64,7 @@ TclThreadSynchronizer::~TclThreadSynchronizer() {
 
 void TclThreadSynchronizer::Synchronize(const TclMethod& method) {
   TclSyncCall call{&method, nullptr};
-  platform::HWND window = SynchronizerManager()->GetSyncInfo(creatorThreadId_)->Window;
-  platform::SendMessage(window, WM_SYNC_EXECUTE, 0, reinterpret_cast<platform::LPARAM>(&call));
+  platform::SendMessage(window_, WM_SYNC_EXECUTE, 0, reinterpret_cast<platform::LPARAM>(&call));
   if (call.exception) std::rethrow_exception(call.exception);
   if (!call.ran) {
     throw EclSynchronizeError(rtl::Format("Cannot synchronize with thread %u: its window is gone",

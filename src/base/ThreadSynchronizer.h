@@ -61,6 +61,9 @@ class TclThreadSynchronizer {
 
  private:
   const std::uint32_t creatorThreadId_;
+  // The window of the creating thread's record, looked up once: every call
+  // would otherwise take the manager's lock, which all workers share.
+  platform::HWND window_ = nullptr;
 };
 
 class TclSyncInfo {

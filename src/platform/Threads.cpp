@@ -7,7 +7,6 @@
 
 #include <thread>
 
-#include "platform/detail/WaitEngine.h"
 
 namespace platform {
 
@@ -32,20 +31,20 @@ std::uint32_t CurrentThreadId() {
 }
 
 bool ThreadHandleObject::Finished() const {
-  std::lock_guard lock(WaitLock());
+  std::lock_guard lock(Lock());
   return finished_;
 }
 
 std::exception_ptr ThreadHandleObject::FatalException() const {
-  std::lock_guard lock(WaitLock());
+  std::lock_guard lock(Lock());
   return fatalException_;
 }
 
 void ThreadHandleObject::MarkFinished(std::exception_ptr fatal) {
-  std::lock_guard lock(WaitLock());
+  std::lock_guard lock(Lock());
   finished_ = true;
   if (fatal) fatalException_ = std::move(fatal);
-  detail::WaitEngine::Notify(*this);
+  NotifyWaitersLocked();
 }
 
 Thread::Thread(bool createSuspended)

@@ -37,8 +37,8 @@ class ThreadHandleObject : public WaitableObject {
  private:
   friend class Thread;
   void MarkFinished(std::exception_ptr fatal);
-  bool finished_ = false;
-  std::exception_ptr fatalException_;  // guarded by WaitLock()
+  bool finished_ = false;               // guarded by Lock()
+  std::exception_ptr fatalException_;  // guarded by Lock()
 };
 
 class Thread {

@@ -6,10 +6,13 @@
 // "duplicating the handle": a wait on a copy keeps working after the creator
 // (say, a thread object that frees itself) is gone. Every member here may be
 // used from any thread.
+//
+// Each object guards its own state with its own lock; a wait on several objects
+// holds all of their locks (taken in address order) while it checks them, so it
+// still sees one consistent picture and a wait for all takes them at once.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -25,10 +28,24 @@ inline constexpr DWORD kWaitFailed = 0xFFFFFFFF;
 
 namespace detail {
 class WaitEngine;
-// One waiting thread: woken through its own lock, so that waking it never
-// needs the wait lock (see WaitMutex).
 struct Waiter;
 }  // namespace detail
+
+// The lock of one waitable object. Held only for a few checks at a time, so a
+// thread that finds it taken spins briefly before it sleeps in the kernel.
+// Wakes asked for while it is held reach the kernel only after it has been
+// released: a thread woken under the lock would at once block again on the
+// lock its waker still holds (on one processor the waker is even preempted
+// for it), which costs two more system calls and task switches per hand-over.
+class ObjectLock {
+ public:
+  void lock();
+  bool try_lock() { return mutex_.try_lock(); }
+  void unlock();
+
+ private:
+  std::mutex mutex_;
+};
 
 class WaitableObject {
  public:
@@ -39,39 +56,24 @@ class WaitableObject {
 
  protected:
   friend class detail::WaitEngine;
-  // Both run under the process-wide wait lock (WaitLock()).
+  // Both run under Lock().
   virtual bool IsSignaledLocked() const = 0;
   // Called when a wait is satisfied by this object (auto-reset objects reset).
   virtual void AcquireLocked() {}
-  // Wakes every thread waiting on this object; call under WaitLock(). The
-  // wakes are handed out when the wait lock is released.
+  // Wakes the threads waiting on this object; call under Lock(). Only a thread
+  // asleep is woken through the kernel, once the lock is released; one still
+  // checking just sees the mark.
   void NotifyWaitersLocked();
 
+  ObjectLock& Lock() const { return lock_; }
+
  private:
-  std::vector<std::shared_ptr<detail::Waiter>> waiters_;
+  mutable ObjectLock lock_;
+  std::vector<detail::Waiter*> waiters_;  // guarded by lock_
+  int signallerCpu_ = -1;                 // guarded by lock_: where the last notify ran
 };
 
 using Handle = std::shared_ptr<WaitableObject>;
-
-// The lock behind WaitLock(). Wakes asked for while it is held are delivered
-// only after it has been released: a thread woken under the lock would at once
-// block again on the lock its waker still holds, which costs two more system
-// calls and a context switch for every hand-over between threads.
-class WaitMutex {
- public:
-  void lock();
-  bool try_lock() { return mutex_.try_lock(); }
-  void unlock();
-
- private:
-  friend class WaitableObject;
-  std::mutex mutex_;
-  std::vector<std::shared_ptr<detail::Waiter>> pendingWakes_;  // guarded by mutex_
-};
-
-// The one lock that guards the state of every waitable object and message
-// queue, so that a wait on several of them sees a consistent picture.
-WaitMutex& WaitLock();
 
 class Event : public WaitableObject {
  public:
@@ -88,7 +90,7 @@ class Event : public WaitableObject {
 
  private:
   const bool manualReset_;
-  bool signaled_;
+  bool signaled_;  // guarded by Lock()
 };
 
 std::shared_ptr<Event> CreateEvent(bool manualReset, bool initialState);

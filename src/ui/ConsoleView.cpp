@@ -47,6 +47,15 @@ void TclConsoleView::SetCaption(const std::string& caption) {
   Draw(true);
 }
 
+void TclConsoleView::Report(const std::string& line) {
+  if (drawn_ && interactive_) std::fputs("\n", out_);
+  std::fprintf(out_, "%s\n", line.c_str());
+  drawn_ = false;
+  // The label and bar go on below the line while the run goes on.
+  if (form_ != nullptr && !closed_) Draw(true);
+  std::fflush(out_);
+}
+
 void TclConsoleView::SetLabelText(const std::string& text) {
   label_ = text;
   if (form_) Draw(true);

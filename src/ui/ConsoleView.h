@@ -7,7 +7,7 @@
 // Ctrl-C asks to close the window: the close question is asked on the
 // terminal (yes/no) while the download goes on; Ctrl-C again, or SIGTERM,
 // answers yes. SIGTERM, or Ctrl-C when there is no terminal to ask on, is a
-// confirmed close.
+// confirmed close. The lines of the run's log are printed as they come.
 //
 // Threads: the user-interface thread's; signals reach it as messages.
 #pragma once
@@ -38,6 +38,7 @@ class TclConsoleView : public app::TclLiveView {
   void WaitForInput() override;
   void Run() override;
   void PaintControl(TclGraphicControl& control) override;
+  void Report(const std::string& line) override;
 
  private:
   void OnSignal(int signal);

@@ -1,7 +1,6 @@
 #include "ui/GtkView.h"
 
 #include <glib-unix.h>
-#include <signal.h>
 
 #include "app/Ulive.h"
 #include "platform/Messages.h"
@@ -35,7 +34,7 @@ TclGtkView::TclGtkView() {
   // may recurse because the update run waits inside a dispatch of it.
   queueSource_ = g_unix_fd_add(platform::QueueFileDescriptor(), G_IO_IN, &OnQueueReady, this);
   g_source_set_can_recurse(g_main_context_find_source_by_id(nullptr, queueSource_), TRUE);
-  termSource_ = g_unix_signal_add(SIGTERM, &OnTerminate, this);
+  signals_ = std::make_unique<TclSignalWatcher>([this](int signal) { OnSignal(signal); });
   platform::SetPumpHook([] {
     // Runs GTK's pending events inside the engine's waits; one level only,
     // since those events may themselves process messages.
@@ -50,7 +49,7 @@ TclGtkView::~TclGtkView() {
   platform::SetPumpHook({});
   if (queueSource_) g_source_remove(queueSource_);
   if (timerSource_) g_source_remove(timerSource_);
-  if (termSource_) g_source_remove(termSource_);
+  signals_.reset();
   if (window_) gtk_widget_destroy(window_);
   while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
 }
@@ -141,15 +140,17 @@ gboolean TclGtkView::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
   return TRUE;
 }
 
-gboolean TclGtkView::OnTerminate(gpointer self) {
-  auto* view = static_cast<TclGtkView*>(self);
+void TclGtkView::OnSignal(int) {
   // Told to stop: a close without the question. The run, if any, ends as an
   // abandoned one.
-  if (view->form_ && !view->closed_) {
-    view->form_->Session().QueryClose([] { return true; });
-    view->form_->Close();
+  if (form_ == nullptr || closed_) return;
+  form_->Session().QueryClose([] { return true; });
+  if (question_ != nullptr) {
+    // The question open now is answered for the user; its Yes closes.
+    gtk_dialog_response(GTK_DIALOG(question_), GTK_RESPONSE_YES);
+    return;
   }
-  return G_SOURCE_CONTINUE;
+  form_->Close();
 }
 
 bool TclGtkView::AskYesNo(const std::string& caption, const std::string& text) {
@@ -157,7 +158,9 @@ bool TclGtkView::AskYesNo(const std::string& caption, const std::string& text) {
       gtk_message_dialog_new(window_ ? GTK_WINDOW(window_) : nullptr, GTK_DIALOG_MODAL,
                              GTK_MESSAGE_INFO, GTK_BUTTONS_YES_NO, "%s", MessageText(text).c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), caption.c_str());
+  question_ = dialog;
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  question_ = nullptr;
   gtk_widget_destroy(dialog);
   return response == GTK_RESPONSE_YES;
 }

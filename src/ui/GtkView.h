@@ -5,6 +5,9 @@
 // paints TclProgressBar::Paint; the close question as a native Yes/No
 // message box.
 //
+// SIGTERM and SIGINT close the window without the question (an open
+// question is answered Yes); a second SIGTERM ends the process at once.
+//
 // The platform's message queue is watched from GLib's main loop (its file
 // descriptor, plus a timeout for the next platform timer), and the engine's
 // own message pumping runs GTK's pending events through the pump hook, so the
@@ -19,6 +22,7 @@
 #include <string>
 
 #include "app/LiveView.h"
+#include "ui/SignalWatcher.h"
 
 namespace ui {
 
@@ -49,7 +53,7 @@ class TclGtkView : public app::TclLiveView {
   static gboolean OnTimerDue(gpointer self);
   static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
   static gboolean OnDrawBar(GtkWidget* widget, cairo_t* context, gpointer self);
-  static gboolean OnTerminate(gpointer self);
+  void OnSignal(int signal);
   void Pump();
   // Arms a GLib timeout for the platform's next due timer.
   void ScheduleTimer();
@@ -65,7 +69,8 @@ class TclGtkView : public app::TclLiveView {
   std::string labelText_;
   guint queueSource_ = 0;
   guint timerSource_ = 0;
-  guint termSource_ = 0;
+  GtkWidget* question_ = nullptr;
+  std::unique_ptr<TclSignalWatcher> signals_;
   bool closed_ = false;
 };
 

@@ -20,6 +20,12 @@ TclSignalWatcher* gWatcher = nullptr;
 
 extern "C" void OnSignal(int signal) {
   const int saved = errno;
+  if (signal == SIGTERM) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(SIGTERM, &fallback, nullptr);
+  }
   const unsigned char number = static_cast<unsigned char>(signal);
   if (gSignalPipe >= 0) (void)!::write(gSignalPipe, &number, 1);
   errno = saved;

@@ -2,7 +2,9 @@
 // handler only writes the signal's number into a pipe (all it may safely do);
 // a watcher thread reads the pipe and posts each signal to a hidden window of
 // the thread that made the watcher, so it is handled there, inside whatever
-// wait that thread is in, like any other message.
+// wait that thread is in, like any other message. The first SIGTERM also
+// gives the signal back its default action, so a second one ends the
+// process at once, whatever the user-interface thread is doing.
 //
 // Threads: made and destroyed on the user-interface thread, whose window gets
 // the messages; the watcher thread only reads the pipe and posts.

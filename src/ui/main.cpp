@@ -1,9 +1,11 @@
 // liveupdate VERSION SECTION [ARGS...]: the updater. Without a version it
-// ends at once (no window, no lock, no settings). Otherwise it takes the
+// ends at once (no window, no lock, no settings); with --help, -h or
+// --version it prints its usage and ends. Otherwise it takes the
 // single-instance lock (another copy holding it does not stop this one),
 // shows the window (GTK with a display, the console without one or with
 // LIVEUPDATE_CONSOLE=1), runs the update and, once the window is gone,
-// starts the main application again. The exit code is 0 in every case.
+// starts the main application again. The exit status is the run's outcome
+// (app/RunOutcome.h).
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,12 +14,17 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/RunOutcome.h"
 #include "app/ULiveconst.h"
 #include "app/Ulive.h"
 #include "app/UpdaterSession.h"
 #include "ui/ConsoleView.h"
 #ifdef LIVEUPDATE_WITH_GTK
 #include "ui/GtkView.h"
+#endif
+
+#ifndef LIVEUPDATE_VERSION
+#define LIVEUPDATE_VERSION "unknown"
 #endif
 
 namespace {
@@ -43,26 +50,35 @@ std::unique_ptr<app::TclLiveView> MakeView(int& argc, char**& argv) {
                                               ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO));
 }
 
-void RunUpdater(int argc, char** argv, const app::TclCommandLine& commandLine) {
+int RunUpdater(int argc, char** argv, const app::TclCommandLine& commandLine) {
   app::TclUpdaterSession session(commandLine);
   std::unique_ptr<app::TclLiveView> view = MakeView(argc, argv);
   if (session.TakeInstanceMutex()) view->SetApplicationTitle(std::string(app::kShortTitle));
-  // The window is destroyed before the view: its destruction hands over to
-  // the main application.
-  app::TfrmLive form(session, *view);
-  view->Show(form);
-  view->Run();
+  {
+    // The window is destroyed before the view: its destruction writes the
+    // run's line to the log and hands over to the main application.
+    app::TfrmLive form(session, *view);
+    view->Show(form);
+    view->Run();
+  }
+  return session.ExitStatus();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const app::TclCommandLine commandLine = app::TclCommandLine::FromMain(argc, argv);
-  if (!commandLine.ShouldRun()) return 0;
-  try {
-    RunUpdater(argc, argv, commandLine);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "liveupdate: %s\n", e.what());
+  if (commandLine.AsksForUsage()) {
+    if (commandLine.AsksForVersion()) std::printf("liveupdate %s\n\n", LIVEUPDATE_VERSION);
+    std::fputs(app::UsageText().c_str(), stdout);
+    return app::esDone;
   }
-  return 0;
+  if (!commandLine.ShouldRun()) return app::esDone;
+  try {
+    return RunUpdater(argc, argv, commandLine);
+  } catch (const std::exception& e) {
+    // Nothing was installed: the front-end or the window could not be made.
+    std::fprintf(stderr, "liveupdate: %s\n", e.what());
+    return app::esInstallFailed;
+  }
 }

@@ -25,8 +25,9 @@ bool Executable(const std::string& path) {
 
 class InstallerTest : public ::testing::Test {
  protected:
-  int Install(const std::string& runningName = "liveupdate1.exe") {
-    return app::InstallFiles(folder_.Path(), folder_.File(runningName), manifest_);
+  // True when the whole update was installed and its version recorded.
+  bool Install(const std::string& runningName = "liveupdate1.exe") {
+    return app::InstallFiles(folder_.Path(), folder_.File(runningName), manifest_, "v9").Installed;
   }
   std::string Setting(const std::string& key) {
     return app::ReadSetting(folder_.Path(), key, "<missing>");
@@ -52,7 +53,7 @@ TEST_F(InstallerTest, EveryKindDoesWhatItSays) {
   manifest_.Add(4, "old/gone.dat");
   manifest_.Add(9, "odd.dat");
 
-  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Install());
 
   EXPECT_EQ(ReadFile(folder_.File("plain.dat")), "zero");
   EXPECT_EQ(ReadFile(folder_.File("data/first.dat")), "first");
@@ -75,7 +76,9 @@ TEST_F(InstallerTest, EveryKindDoesWhatItSays) {
        {"plain.dat", "data/first.dat", "bin/setup.sh", "new updater", "odd.dat"}) {
     EXPECT_FALSE(FileExists(folder_.Staged(staged))) << staged;
   }
-  EXPECT_EQ(Setting("ver"), "<missing>");
+  EXPECT_EQ(Setting("ver"), "v9") << "the version is the installation's last step";
+  EXPECT_FALSE(FileExists(folder_.Staged("install.journal")));
+  EXPECT_FALSE(FileExists(folder_.Staged(".install")));
 }
 
 TEST_F(InstallerTest, UpdaterCopyAlternatesByTheRunningName) {
@@ -93,7 +96,7 @@ TEST_F(InstallerTest, UpdaterCopyAlternatesByTheRunningName) {
     folder.Stage("lu.exe", "new " + c.running);
     TclInstallManifest manifest;
     manifest.Add(3, "lu.exe");
-    EXPECT_EQ(app::InstallFiles(folder.Path(), folder.File(c.running), manifest), 1);
+    EXPECT_TRUE(app::InstallFiles(folder.Path(), folder.File(c.running), manifest, "v9").Installed);
     EXPECT_EQ(ReadFile(folder.File(c.written)), "new " + c.running) << c.running;
     EXPECT_EQ(app::ReadSetting(folder.Path(), "Liveupdate", ""), c.written) << c.running;
   }
@@ -104,44 +107,60 @@ TEST_F(InstallerTest, FirstRunPathsAreAppendedWithCommas) {
   folder_.Stage("b.dat", "2");
   manifest_.Add(1, "data/first.dat");
   manifest_.Add(1, "b.dat");
-  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Install());
   EXPECT_EQ(Setting("firstrun"), ",data/first.dat,b.dat");
 
   folder_.Stage("c.dat", "3");
   manifest_.Clear();
   manifest_.Add(1, "c.dat");
-  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Install());
   EXPECT_EQ(Setting("firstrun"), ",data/first.dat,b.dat,c.dat");
 }
 
 TEST_F(InstallerTest, EmptyManifestSucceeds) {
-  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Install());
 }
 
-TEST_F(InstallerTest, FailedCopyFailsTheInstallButTheRestStillHappens) {
+TEST_F(InstallerTest, AFailedStepRollsTheWholeInstallationBack) {
   const std::string record = folder_.File("ran.txt");
-  folder_.Stage("a.dat", "a");
+  folder_.Write("a.dat", "old a");
+  folder_.Write("sms.ini", "[tarvo]\nver=v1\nLiveupdate=liveupdate2.exe\n");
+  const std::string settings = ReadFile(folder_.File("sms.ini"));
+  folder_.Stage("a.dat", "new a");
+  folder_.Stage("sub/b.dat", "b");
   folder_.Stage("run.sh", app_testing::RecorderScript(record));
-  folder_.Stage("c.dat", "c");
+  folder_.Stage("first.dat", "first");
   folder_.Stage("up.exe", "updater");
+  folder_.Stage("c.dat", "c");
+  // A file where the last target would go makes its step fail, after every
+  // other file is in place.
+  folder_.Write("in/the", "way");
   manifest_.Add(0, "a.dat");
-  manifest_.Add(0, "missing.dat");
+  manifest_.Add(0, "sub/b.dat");
   manifest_.Add(2, "run.sh");
-  manifest_.Add(1, "missing-first.dat");
-  manifest_.Add(3, "missing-updater.exe");
+  manifest_.Add(1, "first.dat");
+  manifest_.Add(3, "up.exe");
   manifest_.Add(0, "c.dat");
+  folder_.Stage("in/the/way.dat", "blocked");
+  manifest_.Add(0, "in/the/way.dat");
 
-  EXPECT_EQ(Install("liveupdate2.exe"), 0);
+  const app::TclInstallResult result = app::InstallFiles(
+      folder_.Path(), folder_.File("liveupdate2.exe"), manifest_, "v2");
 
-  EXPECT_EQ(ReadFile(folder_.File("a.dat")), "a");
-  EXPECT_EQ(ReadFile(folder_.File("c.dat")), "c");
-  EXPECT_FALSE(FileExists(folder_.File("missing.dat")));
-  // The second pass runs whatever the first gave.
-  EXPECT_EQ(app_testing::WaitForLines(record).size(), 1u);
-  EXPECT_EQ(Setting("firstrun"), ",missing-first.dat");
-  // The updater's name is recorded even though its copy failed.
-  EXPECT_EQ(Setting("Liveupdate"), "liveupdate1.exe");
-  EXPECT_FALSE(FileExists(folder_.File("liveupdate1.exe")));
+  EXPECT_FALSE(result.Installed);
+  EXPECT_EQ(result.Where, "in/the/way.dat");
+  EXPECT_NE(result.Error.find("cannot make the folder in/the"), std::string::npos) << result.Error;
+  // Every file is as it was, settings included, and nothing was started.
+  EXPECT_EQ(ReadFile(folder_.File("a.dat")), "old a");
+  EXPECT_EQ(ReadFile(folder_.File("sms.ini")), settings);
+  for (const char* gone : {"sub/b.dat", "sub", "run.sh", "first.dat", "liveupdate1.exe", "c.dat"})
+    EXPECT_FALSE(FileExists(folder_.File(gone))) << gone;
+  EXPECT_FALSE(testing_support::FileExists(record));
+  // What was staged stays staged; the journal and the kept files are gone.
+  EXPECT_EQ(ReadFile(folder_.Staged("a.dat")), "new a");
+  EXPECT_EQ(testing_support::FolderEntries(folder_.Staged("")),
+            (std::set<std::string>{"a.dat", "sub", "run.sh", "first.dat", "up.exe", "c.dat", "in",
+                                   "install.lock"}));
 }
 
 TEST_F(InstallerTest, AFailedFileStaysStaged) {
@@ -149,7 +168,7 @@ TEST_F(InstallerTest, AFailedFileStaysStaged) {
   // A file where the target's folder would be makes the copy fail.
   folder_.Write("sub", "in the way");
   manifest_.Add(0, "sub/x.dat");
-  EXPECT_EQ(Install(), 0);
+  EXPECT_FALSE(Install());
   EXPECT_EQ(ReadFile(folder_.Staged("sub/x.dat")), "x");
   EXPECT_EQ(ReadFile(folder_.File("sub")), "in the way");
 }
@@ -160,7 +179,7 @@ TEST_F(InstallerTest, ReplacesTargetsWholeInsteadOfRewritingThem) {
   int held = ::open(folder_.File("app.dat").c_str(), O_RDONLY);
   ASSERT_GE(held, 0);
   manifest_.Add(0, "app.dat");
-  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Install());
   EXPECT_EQ(ReadFile(folder_.File("app.dat")), "new");
   // A reader of the old file (a running program) keeps seeing it whole: the
   // new file was renamed over the old one, not written into it.
@@ -169,7 +188,7 @@ TEST_F(InstallerTest, ReplacesTargetsWholeInsteadOfRewritingThem) {
   ::close(held);
   EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "old contents");
   EXPECT_EQ(testing_support::FolderEntries(folder_.Path()),
-            (std::set<std::string>{"app.dat", "liveupdate"}));
+            (std::set<std::string>{"app.dat", "liveupdate", "sms.ini"}));
 }
 
 TEST_F(InstallerTest, OnlyProgramsGetExecuteBits) {
@@ -179,7 +198,7 @@ TEST_F(InstallerTest, OnlyProgramsGetExecuteBits) {
   manifest_.Add(3, "tool");
   manifest_.Add(0, "data.txt");
   manifest_.Add(1, "one.dat");
-  EXPECT_EQ(Install(), 1);
+  EXPECT_TRUE(Install());
   EXPECT_TRUE(Executable(folder_.File("liveupdate2.exe")));
   EXPECT_FALSE(Executable(folder_.File("data.txt")));
   EXPECT_FALSE(Executable(folder_.File("one.dat")));

@@ -151,6 +151,36 @@ TEST_F(MessagesTest, QueueDescriptorIsReadableWhileSomethingIsPending) {
   EXPECT_EQ(poll(&p, 1, 0), 0);
 }
 
+// The descriptor is made when first asked for and then tells whether anything is
+// pending, whichever way the pending messages were served.
+TEST_F(MessagesTest, QueueDescriptorMadeLateTracksWhatIsPendingHoweverItIsServed) {
+  std::atomic<HWND> theirs{nullptr};
+  auto done = CreateEvent(true, false);
+  int readableAtFirst = -1, readableAfterPump = -1, readableAfterServing = -1;
+  bool posted = false;
+  std::thread owner([&] {
+    Message m;
+    PeekMessage(m, false);  // makes the queue, not yet its descriptor
+    posted = PostThreadMessage(CurrentThreadId(), kRecord, 1, 0);
+    pollfd p{QueueFileDescriptor(), POLLIN, 0};
+    readableAtFirst = poll(&p, 1, 0);
+    ProcessMessages();
+    readableAfterPump = poll(&p, 1, 0);
+    theirs = CreateWindow("MessagesTestWindow");
+    WaitServingMessages(done, 5000);
+    readableAfterServing = poll(&p, 1, 0);
+    DestroyWindow(theirs);
+  });
+  while (!theirs) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(SendMessage(theirs, kAdd, 2, 3), 5);
+  done->Set();
+  owner.join();
+  EXPECT_TRUE(posted);
+  EXPECT_EQ(readableAtFirst, 1) << "a message was pending when the descriptor was made";
+  EXPECT_EQ(readableAfterPump, 0);
+  EXPECT_EQ(readableAfterServing, 0) << "the served send left the descriptor readable";
+}
+
 TEST_F(MessagesTest, SendToADestroyedWindowFailsAtOnce) {
   HWND gone = CreateWindow("MessagesTestWindow");
   ASSERT_TRUE(DestroyWindow(gone));
