@@ -35,7 +35,7 @@ _multidl() {
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W '-h --help --version -i --input-file -j --jobs -o --output
       -d --dir -c --continue --checksum -q --quiet -n --threads --batch-size --timeout
-      --tries --reconnect-after --keep-connection --priority -u --user --proxy
+      --tries --reconnect-after --fixed-segments --keep-connection --priority -u --user --proxy
       --proxy-bypass --proxy-user -A --user-agent --no-compression --insecure-host-name
       --insecure-date --insecure-authority -k --insecure --passive-ftp --min-size
       --max-size --no-remote-time --skip-info --retry-permanent' -- "$cur"))

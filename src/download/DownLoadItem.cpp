@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "download/MultiDownLoaderControl.h"
+#include "download/SegmentSplit.h"
 #include "gzip/clgzip.h"
 #include "http/clHttpRequest.h"
 #include "platform/Files.h"
+#include "platform/Messages.h"
 #include "rtl/Exceptions.h"
 #include "rtl/PropertyStreaming.h"
 #include "rtl/Streams.h"
@@ -230,24 +232,160 @@ int TclDownLoadItem::SegmentCount() const {
   return static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(ThreadCount(), bySize)));
 }
 
+namespace {
+
+bool Complete(const TclResourceStateItem* segment) {
+  return segment->BytesToProceed() > 0 && segment->BytesProceed() >= segment->BytesToProceed();
+}
+
+}  // namespace
+
 void TclDownLoadItem::StartSegments(const TclURLParser& parser) {
   const std::int64_t size = ResourceInfo() ? ResourceInfo()->Size() : 0;
   if (rtl::Stream* stream = GetDataStream()) stream->SetSize(std::max<std::int64_t>(0, size));
   const TclProcessStatus remembered = ResourceState().Status();
   const bool hadMap = ResourceState().Count() > 0;
-  ResourceState().Init(SegmentCount(), size);
+  const int workers = SegmentCount();
+  ResourceState().Init(workers, size);
   if (!hadMap) {
     mapDate_ = ResourceInfo() ? ResourceInfo()->Date() : 0;
     SetMapValidators(ResourceInfo() ? ResourceInfo()->ETag() : "",
                      ResourceInfo() ? ResourceInfo()->LastModified() : "");
   }
   ResourceState().SetSegmentStatus(nullptr, remembered);
-  for (int i = 0; i < ResourceState().Count(); ++i) {
-    TclCustomThreader* threader = CreateThreader(ResourceState().Items(i), false);
+  dataParser_.Assign(parser);
+  TclResourceState& map = ResourceState();
+  bool anyLeft = false;
+  for (int i = 0; i < map.Count(); ++i) anyLeft = anyLeft || !Complete(map.Items(i));
+  if (DownLoader()->SplitSegments() && anyLeft) {
+    // A map split in an earlier run may hold more segments than the item
+    // has workers: as many as it has take the unfinished ones, and each
+    // takes a waiting one when it is done (ContinueWork).
+    int started = 0;
+    for (int i = 0; i < map.Count(); ++i) {
+      TclResourceStateItem* segment = map.Items(i);
+      if (Complete(segment)) {
+        map.SetSegmentStatus(segment, psSuccess);
+      } else if (started < workers) {
+        ++started;
+        TclCustomThreader* threader = CreateThreader(segment, false);
+        threader->SetResourceInfo(ResourceInfo());
+        threader->URLParser().Assign(parser);
+        threader->Start();
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < map.Count(); ++i) {
+    TclCustomThreader* threader = CreateThreader(map.Items(i), false);
     threader->SetResourceInfo(ResourceInfo());
     threader->URLParser().Assign(parser);
     threader->Start();
   }
+}
+
+TclResourceStateItem* TclDownLoadItem::WaitingSegment() const {
+  const TclResourceState& map = ResourceState();
+  for (int i = 0; i < map.Count(); ++i) {
+    TclResourceStateItem* segment = map.Items(i);
+    if (segment->Status() == psUnknown && segment->BytesToProceed() > 0 && !Complete(segment) &&
+        !SegmentHeld(segment)) {
+      return segment;
+    }
+  }
+  return nullptr;
+}
+
+bool TclDownLoadItem::Splittable() const {
+  const TclResourceInfo* info = ResourceInfo();
+  return info && info->Size() > 0 && info->AllowsRandomAccess() && !IsFtp() &&
+         !DownLoader()->Connection() && !KeepConnection();
+}
+
+bool TclDownLoadItem::HandsOverConnections() const {
+  return DownLoader()->SplitSegments() && !DownLoader()->Connection() && !KeepConnection() &&
+         !IsFtp();
+}
+
+void TclDownLoadItem::ContinueWork(TclCustomThreader*) {
+  if (!DownLoader()->SplitSegments() || infoPhase_ || !dataPhase_) return;
+  if (TclResourceStateItem* waiting = WaitingSegment()) {
+    StartSuccessor(waiting, dataParser_);
+    return;
+  }
+  if (Splittable() && !SplitRunningSegment()) ArmRecheck();
+}
+
+namespace {
+constexpr platform::DWORD kRecheckMs = 50;
+}  // namespace
+
+void TclDownLoadItem::ArmRecheck() {
+  if (recheckTimer_ == 0) recheckTimer_ = platform::SetTimer(kRecheckMs, [this] { Recheck(); });
+}
+
+void TclDownLoadItem::DisarmRecheck() {
+  if (recheckTimer_ != 0) platform::KillTimer(recheckTimer_);
+  recheckTimer_ = 0;
+}
+
+void TclDownLoadItem::Recheck() {
+  const bool running = std::any_of(Holders().begin(), Holders().end(), [](const auto& h) {
+    return !h.Finished && !h.Stopped && h.StateItem != nullptr;
+  });
+  if (!dataPhase_ || StopRequested() || Abandoned() || !NextIdleConnection() || !running) {
+    DisarmRecheck();
+    return;
+  }
+  SplitRunningSegment();
+}
+
+bool TclDownLoadItem::SplitRunningSegment() {
+  using Clock = std::chrono::steady_clock;
+  const TclIdleConnection* next = NextIdleConnection();
+  if (!next) return false;
+  const Clock::time_point now = Clock::now();
+  const std::int64_t block = DownLoader()->BatchSize();
+  auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+  const TclSplitTaker taker{next->Speed, next->Latency};
+  std::vector<TclThreaderHolder*> running;
+  std::vector<TclSplitCandidate> candidates;
+  for (TclThreaderHolder& holder : Holders()) {
+    TclResourceStateItem* segment = holder.StateItem;
+    if (holder.Finished || holder.Stopped || !segment || segment->BytesToProceed() <= 0) continue;
+    const bool anyBlock = holder.LastBlock != Clock::time_point{};
+    running.push_back(&holder);
+    candidates.push_back({segment->BytesToProceed() - segment->BytesProceed(),
+                          EstimateSpeed(segment->BytesProceed() - holder.StartBytes,
+                                        seconds(now - holder.Started),
+                                        anyBlock ? seconds(now - holder.LastBlock) : -1, block,
+                                        taker.latency)});
+  }
+  for (const TclSplitChoice& choice : RankSplits(candidates, taker, block)) {
+    TclThreaderHolder& holder = *running[static_cast<std::size_t>(choice.index)];
+    auto* worker = dynamic_cast<TclDownLoadThreader*>(holder.Threader);
+    if (!worker) continue;
+    TclResourceStateItem* segment = holder.StateItem;
+    const std::int64_t from = segment->ResourcePos() + segment->BytesProceed();
+    const std::int64_t part = segment->BytesToProceed() - segment->BytesProceed() - choice.keep;
+    // The worker decides under its lock where it can stop: not before the
+    // read it has in flight, unless it is to keep nothing (a read on so slow
+    // a path is not worth waiting for). Its read may take half the part;
+    // more, and the split is not worth a request.
+    bool cutRead = choice.keep == 0;
+    const std::int64_t at =
+        worker->ShrinkEnd(std::max(from + choice.keep, segment->ResourcePos() + 1),
+                          std::max(part / 2, std::min(part, block)), cutRead);
+    if (at < 0) continue;
+    holder.Shrunk = true;
+    holder.Cut = holder.Cut || cutRead;
+    TclResourceStateItem* rest = ResourceState().Split(segment, at);
+    // A handler of the change may have stopped the transfer.
+    if (!rest || StopRequested() || Abandoned()) return false;
+    StartSuccessor(rest, dataParser_);
+    return true;
+  }
+  return false;
 }
 
 void TclDownLoadItem::RecordError(const std::string& error) {
@@ -300,6 +438,7 @@ void TclDownLoadItem::DoProcessCompleted(TclCustomThreader* threader) {
     dataPhase_ = false;
     MakePreviewText();
   }
+  DisarmRecheck();
   TclInternetItem::DoProcessCompleted(threader);
 }
 
@@ -410,6 +549,7 @@ void TclDownLoadItem::DoDataTextProceed() {
 }
 
 void TclDownLoadItem::ReleaseResources() {
+  DisarmRecheck();
   TclInternetItem::ReleaseResources();
   preview_.Clear();
 }

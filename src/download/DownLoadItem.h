@@ -15,6 +15,7 @@
 #include "download/InternetItem.h"
 #include "rtl/DateTime.h"
 #include "rtl/StringList.h"
+#include "url/URLParser.h"
 
 class TclCustomMultiDownLoaderControl;
 class TclDownLoadList;
@@ -66,6 +67,11 @@ class TclDownLoadItem : public TclInternetItem {
   void DoGetResourceInfo(TclResourceInfo* info) override;
   void CloseDataStream() override;
   void ReleaseResources() override;
+  // With the control's SplitSegments: a waiting segment of a resumed map,
+  // else the end of the running segment that will finish last.
+  void ContinueWork(TclCustomThreader* finishing) override;
+  // With SplitSegments, over connections of each worker's own (not FTP).
+  bool HandsOverConnections() const override;
 
   virtual void DoDataTextProceed();
   virtual void MakePreviewText();
@@ -73,6 +79,21 @@ class TclDownLoadItem : public TclInternetItem {
  private:
   void StartSegments(const TclURLParser& parser);
   int SegmentCount() const;
+  // A segment of the map with bytes still to fetch that no worker holds and
+  // none has failed on (a resumed map may have more segments than workers).
+  TclResourceStateItem* WaitingSegment() const;
+  // True when running segments may be split: a sized resource that accepts
+  // ranges over a connection of each worker's own.
+  bool Splittable() const;
+  // Splits a running segment for a worker on the next free connection to
+  // take over; false when no split is worth it.
+  bool SplitRunningSegment();
+  // While a free connection waits and segments run, the item looks again
+  // every kRecheckMs whether one has become worth splitting (a worker's
+  // speed shows only after its first blocks).
+  void ArmRecheck();
+  void DisarmRecheck();
+  void Recheck();
   bool Compressed() const;
   bool IsFtp() const;
   bool Resumable(const std::string& file) const;
@@ -99,6 +120,10 @@ class TclDownLoadItem : public TclInternetItem {
   bool mapHasValidators_ = false;
   bool resumedMap_ = false;
   bool restartedAfterChange_ = false;
+  // The address as the information worker parsed it, for the workers the
+  // item starts later.
+  TclURLParser dataParser_;
+  std::uint32_t recheckTimer_ = 0;
 };
 
 class TclDownLoadList : public rtl::OwnedCollection<TclDownLoadItem> {

@@ -102,6 +102,23 @@ class TclCustomInternetControl : public rtl::Component {
   // gave the size; a resume then relies on the ETag or on the size alone.
   bool KeepSizeWithoutHeaders() const { return keepSizeWithoutHeaders_; }
   void SetKeepSizeWithoutHeaders(bool value) { keepSizeWithoutHeaders_ = value; }
+  // True: a worker that completes its segment, when no failed or waiting
+  // segment is left to take over, takes over the end of the running segment
+  // that will finish last (split off where the two are expected to finish
+  // together, at least 1 MiB and BatchSize); the running worker stops at the
+  // split. A resumed map with more segments than the item's workers is
+  // worked through by as many workers. False: the classic fixed segments.
+  bool SplitSegments() const { return splitSegments_; }
+  void SetSplitSegments(bool value) { splitSegments_ = value; }
+  // True: the information phase asks with HEAD alone when the HEAD gave the
+  // length and range support (no information GET whose body is thrown away).
+  bool HeadOnlyInfo() const { return headOnlyInfo_; }
+  void SetHeadOnlyInfo(bool value) { headOnlyInfo_ = value; }
+  // True: data workers use the item's resource information without a HEAD
+  // of their own (a ranged download is then one request per segment and one
+  // for the information).
+  bool ReuseResourceInfo() const { return reuseResourceInfo_; }
+  void SetReuseResourceInfo(bool value) { reuseResourceInfo_ = value; }
   // A connection shared by all items (not owned; watched for its destruction).
   TclInternetConnection* Connection() const { return connection_; }
   void SetConnection(TclInternetConnection* value);
@@ -158,6 +175,9 @@ class TclCustomInternetControl : public rtl::Component {
   bool honorRetryAfter_ = false;
   bool headFallback_ = false;
   bool keepSizeWithoutHeaders_ = false;
+  bool splitSegments_ = false;
+  bool headOnlyInfo_ = false;
+  bool reuseResourceInfo_ = false;
 };
 
 class TclMultiInternetControl : public TclCustomInternetControl {

@@ -79,6 +79,7 @@ void TclInternetItem::ReleaseResources() {
   ownStream_.reset();
   resourceInfo_.reset();
   holders_.clear();
+  DropWorkerConnections();
   ownConnection_.reset();
   errors_.Clear();
 }
@@ -102,7 +103,9 @@ void TclInternetItem::StopOthers(TclCustomThreader* keep) {
   for (TclThreaderHolder& holder : holders_) {
     if (holder.Threader == keep || holder.Stopped) continue;
     holder.Stopped = true;
-    stopping.push_back(holder.Threader);
+    // A worker that reported its final status has nothing left to abort; an
+    // abort would stay pending on a connection it may already have left.
+    if (!holder.Finished) stopping.push_back(holder.Threader);
   }
   for (TclCustomThreader* threader : stopping) threader->Stop();
 }
@@ -140,8 +143,25 @@ void TclInternetItem::InternalStart(bool infoOnly) {
 TclCustomThreader* TclInternetItem::CreateThreader(TclResourceStateItem* segment, bool infoOnly) {
   rtl::Stream* stream = infoOnly ? nullptr : GetDataStream();
   TclCustomThreader* threader = NewThreader(stream, infoOnly);
-  holders_.push_back({threader, segment});
+  TclThreaderHolder holder{threader, segment};
+  holder.Started = std::chrono::steady_clock::now();
+  holder.StartBytes = segment ? segment->BytesProceed() : 0;
+  holders_.push_back(holder);
   InitThreader(threader);
+  if (HandsOverConnections()) {
+    TclInternetConnection* connection = nullptr;
+    if (!idleConnections_.empty()) {
+      connection = idleConnections_.front().Connection;
+      idleConnections_.erase(idleConnections_.begin());
+    } else {
+      workerConnections_.push_back(std::make_unique<TclInternetConnection>());
+      connection = workerConnections_.back().get();
+    }
+    threader->SetConnection(connection);
+    // Its root, connection and request stay in it for the next worker.
+    threader->SetKeepConnection(true);
+    holders_.back().Connection = connection;
+  }
   if (segment) {
     threader->SetResourcePos(segment->ResourcePos() + segment->BytesProceed());
     if (segment->BytesToProceed() > 0) {
@@ -179,6 +199,8 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   threader->SetHonorRetryAfter(control->HonorRetryAfter());
   threader->SetHeadFallback(control->HeadFallback());
   threader->SetKeepSizeWithoutHeaders(control->KeepSizeWithoutHeaders());
+  threader->SetHeadOnlyInfo(control->HeadOnlyInfo());
+  threader->SetReuseResourceInfo(control->ReuseResourceInfo());
   if (control->Connection() || keepConnection_) {
     if (control->Connection()) {
       ownConnection_.reset();
@@ -200,7 +222,13 @@ void TclInternetItem::InitThreader(TclCustomThreader* threader) {
   threader->SetOnDataItemProceed([this](TclCustomThreader* sender, TclResourceInfo* info,
                                         std::int64_t position, const char* data,
                                         std::int32_t size) {
-    TclResourceStateItem* segment = HolderSegment(sender);
+    TclThreaderHolder* holder = HolderOf(sender);
+    TclResourceStateItem* segment = holder ? holder->StateItem : nullptr;
+    if (holder) {
+      holder->LastBlock = std::chrono::steady_clock::now();
+      if (holder->FirstBlock == std::chrono::steady_clock::time_point{})
+        holder->FirstBlock = holder->LastBlock;
+    }
     resourceState_.SetBytesProceed(segment, segment ? position - segment->ResourcePos() : 0);
     GetControl()->DoDataItemProceed(this, info, segment, data, size);
   });
@@ -291,28 +319,75 @@ void TclInternetItem::ThreaderTerminated(TclCustomThreader* threader) {
   // A stopped worker, or one of a stopped or abandoned transfer, starts
   // nothing: the map's derived status still shows the running segments.
   const TclProcessStatus own = threader->Status();
-  if (own != psFailed && own != psTerminated && !stopRequested_ && !abandoned_ &&
-      resourceState_.Status() != psTerminated) {
-    for (int i = 0; i < resourceState_.Count(); ++i) {
+  const bool goesOn = own != psFailed && own != psTerminated && !stopRequested_ && !abandoned_ &&
+                      resourceState_.Status() != psTerminated;
+  if (TclThreaderHolder* holder = HolderOf(threader))
+    ReleaseWorkerConnection(*holder, goesOn && !holder->Stopped && !holder->Cut);
+  if (goesOn) {
+    bool tookOver = false;
+    for (int i = 0; i < resourceState_.Count() && !tookOver; ++i) {
       TclResourceStateItem* segment = resourceState_.Items(i);
       if (segment == HolderSegment(threader) || segment->Status() != psFailed) continue;
       // A segment some other running worker has already taken over is left to it.
-      bool taken = std::any_of(holders_.begin(), holders_.end(), [segment](const TclThreaderHolder& h) {
-        return h.StateItem == segment && !h.Finished;
-      });
-      if (taken) continue;
-      TclCustomThreader* successor = CreateThreader(segment, false);
-      successor->SetResourceInfo(resourceInfo_.get());
-      successor->URLParser().Assign(threader->URLParser());
-      successor->Start();
-      break;
+      if (SegmentHeld(segment)) continue;
+      StartSuccessor(segment, threader->URLParser());
+      tookOver = true;
     }
+    if (!tookOver) ContinueWork(threader);
   }
   RemoveHolder(threader);
   if (holders_.empty()) DoProcessCompleted(threader);
 }
 
+void TclInternetItem::StartSuccessor(TclResourceStateItem* segment, TclURLParser& parser) {
+  TclCustomThreader* successor = CreateThreader(segment, false);
+  successor->SetResourceInfo(resourceInfo_.get());
+  successor->URLParser().Assign(parser);
+  successor->Start();
+}
+
+const TclIdleConnection* TclInternetItem::NextIdleConnection() const {
+  return idleConnections_.empty() ? nullptr : &idleConnections_.front();
+}
+
+bool TclInternetItem::SegmentHeld(const TclResourceStateItem* segment) const {
+  return std::any_of(holders_.begin(), holders_.end(), [segment](const TclThreaderHolder& h) {
+    return h.StateItem == segment && !h.Finished;
+  });
+}
+
+void TclInternetItem::ReleaseWorkerConnection(TclThreaderHolder& holder, bool reusable) {
+  TclInternetConnection* connection = holder.Connection;
+  holder.Connection = nullptr;
+  if (!connection) return;
+  if (reusable) {
+    using Clock = std::chrono::steady_clock;
+    TclIdleConnection idle{connection};
+    if (holder.FirstBlock != Clock::time_point{} && holder.StateItem) {
+      const double seconds = std::chrono::duration<double>(Clock::now() - holder.Started).count();
+      const std::int64_t bytes = holder.StateItem->BytesProceed() - holder.StartBytes;
+      idle.Speed = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
+      idle.Latency = std::chrono::duration<double>(holder.FirstBlock - holder.Started).count();
+    }
+    // The one freed last, still connected, goes first; one that must
+    // connect again (a cut answer) goes last.
+    idleConnections_.insert(holder.Shrunk ? idleConnections_.end() : idleConnections_.begin(),
+                            idle);
+    return;
+  }
+  workerConnections_.erase(std::remove_if(workerConnections_.begin(), workerConnections_.end(),
+                                          [connection](const auto& c) { return c.get() == connection; }),
+                           workerConnections_.end());
+}
+
+void TclInternetItem::DropWorkerConnections() {
+  idleConnections_.clear();
+  for (TclThreaderHolder& holder : holders_) holder.Connection = nullptr;
+  workerConnections_.clear();
+}
+
 void TclInternetItem::DoProcessCompleted(TclCustomThreader*) {
+  DropWorkerConnections();
   CloseDataStream();
   GetControl()->EndBusy();
   GetControl()->DoProcessCompleted(this);

@@ -11,6 +11,7 @@
 // is the item's stream, positioned and written under the item's stream lock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,31 @@ struct TclThreaderHolder {
   bool Finished = false;
   // The item told the worker to stop; what it reports afterwards is dropped.
   bool Stopped = false;
+  // When the worker was made and how many bytes its segment had then, and
+  // when its first and its latest block arrived (none yet: epoch): what its
+  // speed is estimated from.
+  std::chrono::steady_clock::time_point Started{};
+  std::int64_t StartBytes = 0;
+  std::chrono::steady_clock::time_point FirstBlock{};
+  std::chrono::steady_clock::time_point LastBlock{};
+  // The item's connection the worker uses while it runs, when connections
+  // are handed over (see HandsOverConnections).
+  TclInternetConnection* Connection = nullptr;
+  // The worker's segment was cut short while its request ran: its
+  // connection still carries the rest of that answer and cannot be reused
+  // as it is (the next request on it connects again).
+  bool Shrunk = false;
+  // Its read in flight was aborted to cut the segment there: its connection
+  // is closed (an abort may even wait in it) and is not handed on.
+  bool Cut = false;
+};
+
+// A connection of the item's that no worker uses now, with what its last
+// worker showed of it: bytes per second and seconds to its first block.
+struct TclIdleConnection {
+  TclInternetConnection* Connection = nullptr;
+  double Speed = 0;
+  double Latency = 0;
 };
 
 class TclInternetItem : public rtl::CollectionItem {
@@ -112,6 +138,14 @@ class TclInternetItem : public rtl::CollectionItem {
   virtual TclCustomThreader* NewThreader(rtl::Stream* stream, bool infoOnly) = 0;
   virtual void InternalStart(bool infoOnly);
   virtual void ThreaderTerminated(TclCustomThreader* threader);
+  // A worker completed its segment and found no failed one to take over: a
+  // subclass may give it more work. Nothing here.
+  virtual void ContinueWork(TclCustomThreader*) {}
+  // True: every worker gets a connection of the item's, and a worker that
+  // ends well leaves it, warm and of known speed, to the next worker the
+  // item starts. False here: each worker makes its own (or uses the shared
+  // one).
+  virtual bool HandsOverConnections() const { return false; }
   virtual void DoProcessCompleted(TclCustomThreader* threader);
   virtual void SetStatus(TclProcessStatus status);
   virtual void DoGetResourceInfo(TclResourceInfo* info);
@@ -132,6 +166,15 @@ class TclInternetItem : public rtl::CollectionItem {
   void StopOthers(TclCustomThreader* keep);
   // A worker for Segment (or none), registered in the worker list and set up.
   TclCustomThreader* CreateThreader(TclResourceStateItem* segment, bool infoOnly);
+  // Starts a data worker for Segment with the item's resource information and
+  // the address Parser holds (parsed by an earlier worker).
+  void StartSuccessor(TclResourceStateItem* segment, TclURLParser& parser);
+  // The connection the next worker gets, when one is free (null otherwise).
+  const TclIdleConnection* NextIdleConnection() const;
+  // The item's workers, for the subclass's decisions.
+  std::vector<TclThreaderHolder>& Holders() { return holders_; }
+  // True while a worker that has not ended holds Segment.
+  bool SegmentHeld(const TclResourceStateItem* segment) const;
   // Empties the segment map, dropping every holder's segment reference.
   void ClearResourceState();
   TclResourceStateItem* HolderSegment(TclCustomThreader* threader) const;
@@ -146,6 +189,11 @@ class TclInternetItem : public rtl::CollectionItem {
 
  private:
   void RemoveHolder(TclCustomThreader* threader);
+  // Gives the connection Holder used back: to the free ones when Reusable,
+  // else it is freed (it may hold a pending abort or a broken chain).
+  void ReleaseWorkerConnection(TclThreaderHolder& holder, bool reusable);
+  // Frees every connection of the transfer's workers (none may be running).
+  void DropWorkerConnections();
   TclThreaderHolder* HolderOf(TclCustomThreader* threader);
   void HandleStatus(TclCustomThreader* threader, TclProcessStatus status);
   void HandleError(TclCustomThreader* threader, const std::string& error, std::int32_t code);
@@ -168,6 +216,10 @@ class TclInternetItem : public rtl::CollectionItem {
   TclResourceState resourceState_;
   bool keepConnection_ = false;
   std::unique_ptr<TclInternetConnection> ownConnection_;
+  // The connections handed from worker to worker in this transfer, and the
+  // ones no worker uses now, the one freed last first.
+  std::vector<std::unique_ptr<TclInternetConnection>> workerConnections_;
+  std::vector<TclIdleConnection> idleConnections_;
   TclHttpRequestBuilder* httpRequest_ = nullptr;
   bool useHTTPRequest_ = false;
   bool released_ = false;

@@ -65,6 +65,22 @@ void TclResourceStateItem::SetBytesToProceed(std::int64_t value) {
   bytesToProceed_ = value;
 }
 
+TclResourceStateItem* TclResourceState::Split(TclResourceStateItem* segment, std::int64_t at) {
+  const std::int64_t end = segment->ResourcePos() + segment->BytesToProceed();
+  // A segment of length 0 would read as open-ended: both parts keep a byte.
+  if (segment->BytesToProceed() <= 0 || at <= segment->ResourcePos() ||
+      at < segment->ResourcePos() + segment->BytesProceed() || at >= end) {
+    return nullptr;
+  }
+  BeginUpdate();
+  segment->SetBytesToProceed(at - segment->ResourcePos());
+  TclResourceStateItem* rest = Insert(segment->Index() + 1);
+  rest->SetResourcePos(at);
+  rest->SetBytesToProceed(end - at);
+  EndUpdate();
+  return rest;
+}
+
 std::int64_t TclResourceState::BytesProceed() const {
   std::int64_t total = 0;
   for (int i = 0; i < Count(); ++i) total += Items(i)->BytesProceed();

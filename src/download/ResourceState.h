@@ -80,6 +80,11 @@ class TclResourceState : public rtl::OwnedCollection<TclResourceStateItem> {
   void SetSegmentStatus(TclResourceStateItem* segment, TclProcessStatus status);
   // Sets the byte count of Segment (when given) and measures the speed.
   void SetBytesProceed(TclResourceStateItem* segment, std::int64_t value);
+  // Ends the bounded Segment at the resource offset At and puts a new segment
+  // for the rest (from At to the old end, nothing done) right after it, as
+  // one change. Null, and nothing changed, unless At lies after the bytes
+  // Segment has done and before its end.
+  TclResourceStateItem* Split(TclResourceStateItem* segment, std::int64_t at);
 
   // Copies another state's size and segments after a Reset.
   void Assign(const rtl::Persistent& source) override;

@@ -80,4 +80,15 @@ void TclMultiDownLoader::DefineProperties(rtl::Properties& p) {
        "KeepSizeWithoutHeaders", [this] { return KeepSizeWithoutHeaders(); },
        [this](bool v) { SetKeepSizeWithoutHeaders(v); })
       .Default(false);
+  p.Value<bool>(
+       "SplitSegments", [this] { return SplitSegments(); },
+       [this](bool v) { SetSplitSegments(v); })
+      .Default(false);
+  p.Value<bool>(
+       "HeadOnlyInfo", [this] { return HeadOnlyInfo(); }, [this](bool v) { SetHeadOnlyInfo(v); })
+      .Default(false);
+  p.Value<bool>(
+       "ReuseResourceInfo", [this] { return ReuseResourceInfo(); },
+       [this](bool v) { SetReuseResourceInfo(v); })
+      .Default(false);
 }

@@ -324,6 +324,9 @@ void TclCustomThreader::GetResourceInfo(TclConnectAction* connectAction) {
 }
 
 void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
+  // The owner's record already says what a HEAD would; the data request's
+  // own status check stands in for the HEAD's.
+  if (OwnerSuppliedInfo() && reuseResourceInfo_) return;
   TclInternetConnection* connection = Connection();
   const std::string object = parser_.UrlPath() + parser_.ExtraInfo();
   ReleaseGuard requestGuard([](TclInternetAction* a) { delete a; });
@@ -345,6 +348,15 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
   }
   if (OwnerSuppliedInfo()) return;
   if (!headRefused && !ReadResourceFacts(head)) return;
+  std::int64_t end = 0;
+  if (headOnlyInfo_ && !headRefused && ResourceInfo() && ResourceInfo()->Size() > 0 &&
+      http_queries::SeekToEnd(head->Handle(), end) && end == ResourceInfo()->Size()) {
+    // Length and range support are known: a GET would only start a body
+    // nobody reads.
+    ReadBodyFacts(head);
+    ResourceInfo()->SetAllowsRandomAccess(true);
+    return;
+  }
 
   requestGuard.FreeNow();
   auto* get = new TclHttpOpenRequestAction(connection, connectAction->ParentHandle(),
@@ -359,17 +371,8 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
     CheckStatusCode(get);
     if (!ReadResourceFacts(get)) return;
   }
-  std::string text;
-  if (http_queries::QueryText(get->Handle(), HTTP_QUERY_CONTENT_DISPOSITION, text)) {
-    EnsureResourceInfo()->SetContentDisposition(text);
-  }
+  ReadBodyFacts(get);
   if (Terminated()) return;
-  if (http_queries::QueryText(get->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    EnsureResourceInfo()->SetCompressed(text.find("gzip") != std::string::npos);
-  }
-  std::int64_t end = 0;
   if (http_queries::SeekToEnd(get->Handle(), end) && end > 0) {
     TclResourceInfo* info = EnsureResourceInfo();
     if (info->Size() == 0) {
@@ -377,6 +380,22 @@ void TclCustomThreader::GetHttpResourceInfo(TclConnectAction* connectAction) {
     } else {
       info->SetAllowsRandomAccess(true);
     }
+  }
+  // The body is never read: freeing the request here, right after its
+  // headers, ends its connection before the server sends more than a socket
+  // buffer of it.
+}
+
+void TclCustomThreader::ReadBodyFacts(TclHttpOpenRequestAction* request) {
+  std::string text;
+  if (http_queries::QueryText(request->Handle(), HTTP_QUERY_CONTENT_DISPOSITION, text)) {
+    EnsureResourceInfo()->SetContentDisposition(text);
+  }
+  if (Terminated()) return;
+  if (http_queries::QueryText(request->Handle(), HTTP_QUERY_CONTENT_ENCODING, text)) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    EnsureResourceInfo()->SetCompressed(text.find("gzip") != std::string::npos);
   }
 }
 

@@ -142,6 +142,14 @@ class TclCustomThreader : public platform::Thread {
   // the size the Content-Length gave (so the resource is split as usual).
   bool KeepSizeWithoutHeaders() const { return keepSizeWithoutHeaders_; }
   void SetKeepSizeWithoutHeaders(bool value) { keepSizeWithoutHeaders_ = value; }
+  // True: the information request is the HEAD alone when it gave the length
+  // and range support; the GET follows only where the HEAD left them open.
+  bool HeadOnlyInfo() const { return headOnlyInfo_; }
+  void SetHeadOnlyInfo(bool value) { headOnlyInfo_ = value; }
+  // True: a worker given the owner's resource information sends no HEAD of
+  // its own; its data request's status is checked instead.
+  bool ReuseResourceInfo() const { return reuseResourceInfo_; }
+  void SetReuseResourceInfo(bool value) { reuseResourceInfo_ = value; }
   TclCertificateFlags CertificateFlags() const { return certificateFlags_; }
   void SetCertificateFlags(TclCertificateFlags value) { certificateFlags_ = value; }
   bool UseInternetErrorDialog() const { return useInternetErrorDialog_; }
@@ -226,6 +234,8 @@ class TclCustomThreader : public platform::Thread {
  private:
   // Size, date, type and validators of a response; false when stopped.
   bool ReadResourceFacts(TclHttpOpenRequestAction* request);
+  // Disposition and encoding of a response.
+  void ReadBodyFacts(TclHttpOpenRequestAction* request);
   // The pause before the next attempt after Error.
   int RetryPause(const EclInternetError& error);
   void ParseURL();
@@ -252,6 +262,8 @@ class TclCustomThreader : public platform::Thread {
   bool honorRetryAfter_ = false;
   bool headFallback_ = false;
   bool keepSizeWithoutHeaders_ = false;
+  bool headOnlyInfo_ = false;
+  bool reuseResourceInfo_ = false;
   TclCertificateFlags certificateFlags_;
   bool useInternetErrorDialog_ = false;
   bool allowCompression_ = false;

@@ -1,6 +1,7 @@
 #include "workers/DownLoadThreader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -60,6 +61,67 @@ T* TclDownLoadThreader::TakeOrOpen(TclConnectAction* connectAction, Make make, F
 TclDownLoadThreader::TclDownLoadThreader(const std::string& url, bool infoOnly,
                                          rtl::Stream* dataStream)
     : TclCustomThreader(url, dataStream), infoOnly_(infoOnly) {}
+
+void TclDownLoadThreader::Start() {
+  {
+    std::lock_guard guard(boundLock_);
+    end_ = Bounded() ? ResourcePos() + BytesToProceed() : -1;
+    readStart_ = readEnd_ = ResourcePos();
+    cut_ = false;
+  }
+  TclCustomThreader::Start();
+}
+
+std::int64_t TclDownLoadThreader::ShrinkEnd(std::int64_t wanted, std::int64_t minCut,
+                                            bool& cutRead) {
+  bool abort = false;
+  std::int64_t end = 0;
+  {
+    std::lock_guard guard(boundLock_);
+    if (end_ < 0) return -1;
+    end = std::max(wanted, readEnd_);
+    // A read is cut off whole or not at all: what it delivers is either all
+    // this worker's or none of it, so no byte is left to nobody. Never below
+    // Wanted: the owner's map cannot end a segment there.
+    if (cutRead && readStart_ < readEnd_ && readStart_ >= wanted) end = readStart_;
+    if (end_ - end < std::max<std::int64_t>(minCut, 1)) return -1;
+    end_ = end;
+    abort = end < readEnd_;
+    cut_ = cut_ || abort;
+  }
+  cutRead = abort;
+  if (abort) Connection()->Abort();
+  return end;
+}
+
+std::int64_t TclDownLoadThreader::Remaining() {
+  // ResourcePos is this thread's own; only the end may move under it.
+  std::lock_guard guard(boundLock_);
+  return end_ - ResourcePos();
+}
+
+std::int64_t TclDownLoadThreader::NextRead(std::int64_t batch) {
+  std::lock_guard guard(boundLock_);
+  const std::int64_t want = std::clamp<std::int64_t>(end_ - ResourcePos(), 0, batch);
+  readStart_ = ResourcePos();
+  readEnd_ = readStart_ + want;
+  return want;
+}
+
+bool TclDownLoadThreader::Claim(std::int64_t count) {
+  std::lock_guard guard(boundLock_);
+  if (readEnd_ > end_) {
+    readEnd_ = readStart_;
+    return false;
+  }
+  readStart_ = readEnd_ = readStart_ + count;
+  return true;
+}
+
+bool TclDownLoadThreader::CutOff() {
+  std::lock_guard guard(boundLock_);
+  return cut_;
+}
 
 void TclDownLoadThreader::ProcessHttp(TclConnectAction* connectAction) {
   TclCustomThreader::ProcessHttp(connectAction);
@@ -233,8 +295,17 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
       stream->SetPosition(0);
     }
   }
-  const std::int32_t batch = BatchSize();
-  readBuffer_.assign(static_cast<std::size_t>(batch) + 1, 0);
+  const std::int32_t batch = std::max(BatchSize(), 1);
+  // While data arrives faster than small blocks are handed over, several are
+  // read at a time: each read is a call on the connection's thread. The
+  // blocks still go to the owner one by one, each written just before its
+  // data event, and what a read brought beyond a block after which the
+  // worker was stopped is thrown away, never written. A read that has to
+  // wait goes back to one block, so a slow path reports every block as it
+  // comes.
+  const std::int64_t most = std::max<std::int64_t>(batch, kReadSpan / batch * batch);
+  std::int64_t span = batch;
+  readBuffer_.assign(static_cast<std::size_t>(most) + 1, 0);
   TclInternetReadFileAction read(Connection(), handleAction->ParentHandle(), handleAction->Handle(),
                                  readBuffer_.data());
   struct FreeBuffer {
@@ -246,35 +317,68 @@ void TclDownLoadThreader::ReadData(TclInternetResourceAction* handleAction) {
   } freeBuffer{readBuffer_};
 
   for (;;) {
-    std::int64_t want = batch;
-    if (bounded && Remaining() < batch) want = Remaining();
-    read.SetBytesToRead(static_cast<DWORD>(std::max<std::int64_t>(want, 0)));
-    read.Fire(GetTimeOut(TimeOut()));
-    lastReadCount_ = static_cast<std::int32_t>(read.BytesRead());
-    // Only the byte after the data is promised to be zero; clearing the whole
-    // buffer for every block would cost a pass over it per block.
-    readBuffer_[static_cast<std::size_t>(std::clamp(lastReadCount_, 0, batch))] = 0;
-    if (bounded && lastReadCount_ != want) {
+    const std::int64_t want = bounded ? NextRead(span) : span;
+    // A segment cut off in the middle of a read ends there, without the
+    // closing read: its request was aborted.
+    if (bounded && want == 0 && CutOff()) break;
+    read.SetBytesToRead(static_cast<DWORD>(want));
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      read.Fire(GetTimeOut(TimeOut()));
+    } catch (const EclInternetError&) {
+      // The whole blocks that arrived before the failure are kept, as if
+      // each had been read alone; the next attempt asks from after them.
+      const std::int64_t whole = read.BytesRead() / batch * batch;
+      if (bounded && !Claim(whole)) break;  // cut off by the owner: nothing of it is ours
+      for (std::int64_t offset = 0; offset < whole; offset += batch) {
+        lastReadCount_ = batch;
+        if (!HandOver(stream, offset, bounded)) break;
+      }
+      throw;
+    }
+    const std::int64_t got = read.BytesRead();
+    span = std::chrono::steady_clock::now() - started < kQuickRead ? std::min(most, span * 2)
+                                                                   : batch;
+    // Past this point the bytes are written: the owner can no longer take them.
+    if (bounded && !Claim(got)) break;
+    if (bounded && got != want) {
       throw EclInternetError(InternetMessages().ReadDataFailed, 0);
     }
-    if (lastReadCount_ == 0) break;
-    if (stream) {
-      OptionalLock lock(DataLock());
-      if (bounded) stream->SetPosition(ResourcePos());
-      // A short write (a full disk) fails the run at once with the system's
-      // reason: no retry can make space.
-      errno = 0;
-      if (stream->Write(readBuffer_.data(), lastReadCount_) != lastReadCount_) {
-        const int reason = errno;
-        SetFailure(TclRunFailure::LocalFile);
-        throw rtl::Exception("Write data failed: " +
-                             (reason != 0 ? std::string(std::strerror(reason))
-                                          : platform::SysErrorMessage(platform::GetLastError())));
-      }
+    if (got == 0) {
+      lastReadCount_ = 0;
+      break;
     }
-    bytesProceed_ += lastReadCount_;
-    SetResourcePos(ResourcePos() + lastReadCount_);
-    RunDataHook(ResourcePos(), readBuffer_.data(), lastReadCount_);
-    if (Terminated()) break;
+    for (std::int64_t offset = 0; offset < got; offset += batch) {
+      lastReadCount_ = static_cast<std::int32_t>(std::min<std::int64_t>(batch, got - offset));
+      if (!HandOver(stream, offset, bounded)) return;
+    }
   }
+}
+
+bool TclDownLoadThreader::HandOver(rtl::Stream* stream, std::int64_t offset, bool bounded) {
+  char* block = readBuffer_.data() + offset;
+  if (stream) {
+    OptionalLock lock(DataLock());
+    if (bounded) stream->SetPosition(ResourcePos());
+    // A short write (a full disk) fails the run at once with the system's
+    // reason: no retry can make space.
+    errno = 0;
+    if (stream->Write(block, lastReadCount_) != lastReadCount_) {
+      const int reason = errno;
+      SetFailure(TclRunFailure::LocalFile);
+      throw rtl::Exception("Write data failed: " +
+                           (reason != 0 ? std::string(std::strerror(reason))
+                                        : platform::SysErrorMessage(platform::GetLastError())));
+    }
+  }
+  bytesProceed_ += lastReadCount_;
+  SetResourcePos(ResourcePos() + lastReadCount_);
+  // The event sees a zero byte just after its block: the next block's first
+  // byte is put back after it.
+  char& after = block[lastReadCount_];
+  const char kept = after;
+  after = 0;
+  RunDataHook(ResourcePos(), block, lastReadCount_);
+  after = kept;
+  return !Terminated();
 }

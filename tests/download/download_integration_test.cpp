@@ -89,6 +89,29 @@ TEST_F(DownloadTest, TwoSegmentDownloadRaisesItsEventsInOrderAndWritesEveryByte)
   EXPECT_GE(std::count(notified.begin(), notified.end(), "n2 data"), 2);
 }
 
+TEST_F(DownloadTest, BlocksReadTogetherGoOutOneByOneAndNoneIsWrittenAfterAStop) {
+  const std::string body = RandomBytes(100000, 2);
+  server.Route("/stop.bin", FaultRoute{body});
+  TclDownLoadItem* item = Add("/stop.bin", "stop.bin");
+  item->SetThreadCount(1);
+  std::vector<std::int32_t> sizes;
+  dl.SetOnDataItemProceed([&](TclMultiInternetControl*, TclInternetItem*, TclResourceInfo*,
+                              TclResourceStateItem*, const char* data, std::int32_t size) {
+    const std::size_t at = 8192 * sizes.size();
+    EXPECT_EQ(std::string(data, size), body.substr(at, size)) << at;
+    EXPECT_EQ(data[size], '\0') << "a zero byte after every block";
+    sizes.push_back(size);
+    // Reads double while they come at once: 1, 2, 4 blocks; the stop
+    // comes inside the second read of four.
+    if (sizes.size() == 4) item->Stop();
+  });
+  dl.Start(item, false);
+  EXPECT_EQ(sizes, (std::vector<std::int32_t>{8192, 8192, 8192, 8192}));
+  EXPECT_EQ(item->ResourceState().Status(), psTerminated);
+  EXPECT_TRUE(HasBytes(dir.File("stop.bin"), body.substr(0, 4 * 8192)))
+      << "blocks read with the first four but after the stop are never written";
+}
+
 TEST_F(DownloadTest, SegmentPlanFollowsSizeThreadCountAndRangeSupport) {
   struct Case {
     const char* name;
@@ -291,6 +314,73 @@ TEST_F(DownloadTest, AResumeOfAnUnchangedResourceFetchesOnlyTheMissingBytes) {
   dl.Start(item, false);
   EXPECT_TRUE(HasBytes(dir.File("resume.bin"), body));
   EXPECT_EQ(log.dataBytes, 30000 - kept);
+}
+
+TEST_F(DownloadTest, RequestsBeforeTheDataFollowTheInformationSettings) {
+  struct Case {
+    bool headOnly, reuse, ranges;
+    int heads, wholeGets, rangedGets;
+  };
+  const std::vector<Case> cases = {
+      {false, false, true, 4, 1, 3},  // the classic plan: HEAD and GET, then HEAD and GET each
+      {true, false, true, 4, 0, 3},
+      {false, true, true, 1, 1, 3},
+      {true, true, true, 1, 0, 3},    // one request per segment and one before them
+      {true, true, false, 1, 1, 1},   // range support unknown: the GET tells; one segment
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    const std::string path = "/plan" + std::to_string(run++);
+    const std::string body = RandomBytes(60000, 20 + run);
+    FaultRoute route{body};
+    route.acceptRanges = c.ranges;
+    server.Route(path, route);
+    dl.SetHeadOnlyInfo(c.headOnly);
+    dl.SetReuseResourceInfo(c.reuse);
+    TclDownLoadItem* item = Add(path, path.substr(1));
+    item->SetThreadCount(3);
+    dl.Start(item, false);
+    EXPECT_TRUE(HasBytes(dir.File(path.substr(1)), body)) << path;
+    EXPECT_EQ(Count(path, "HEAD"), c.heads) << path;
+    EXPECT_EQ(Count(path, "GET") - static_cast<int>(Ranges(path).size()), c.wholeGets) << path;
+    EXPECT_EQ(Ranges(path).size(), static_cast<std::size_t>(c.rangedGets)) << path;
+  }
+}
+
+TEST_F(DownloadTest, ASplitMapWithMoreSegmentsThanWorkersIsWorkedThroughByAsMany) {
+  // A map an earlier run split into seven segments: two complete, three
+  // begun, two untouched; the file holds what the map says is done.
+  const std::string body = RandomBytes(70000, 13);
+  server.Route("/split", FaultRoute{body});
+  TclDownLoadItem* item = Add("/split", "split.bin");
+  item->SetThreadCount(3);
+  const std::int64_t done[7] = {10000, 4000, 0, 10000, 1, 0, 9999};
+  TclResourceState map;
+  map.Init(7, 70000);
+  std::string file(body.size(), '\0');
+  for (int i = 0; i < 7; ++i) {
+    map.Items(i)->SetBytesProceed(done[i]);
+    file.replace(i * 10000, done[i], body.substr(i * 10000, done[i]));
+  }
+  item->ResourceState().Assign(map);
+  item->SetMapValidators("", FaultRoute{}.lastModified);
+  testing_support::WriteFile(dir.File("split.bin"), file);
+  dl.SetSplitSegments(true);
+  int most = 0;
+  dl.SetOnDataItemProceed([&](TclMultiInternetControl*, TclInternetItem*, TclResourceInfo*,
+                              TclResourceStateItem*, const char*,
+                              std::int32_t) { most = std::max(most, item->WorkerCount()); });
+  dl.Start(item, false);
+  EXPECT_TRUE(HasBytes(dir.File("split.bin"), body));
+  EXPECT_TRUE(item->ResumedMap());
+  EXPECT_LE(most, 3);
+  // Exactly the missing bytes, each asked for once; the complete segments not at all.
+  EXPECT_EQ(Ranges("/split"),
+            (std::vector<std::string>{"bytes=14000-19999", "bytes=20000-29999",
+                                      "bytes=40001-49999", "bytes=50000-59999",
+                                      "bytes=69999-69999"}));
+  EXPECT_EQ(item->ResourceState().Count(), 7);
+  EXPECT_EQ(item->ResourceState().Status(), psSuccess);
 }
 
 TEST_F(DownloadTest, SizeLimitsRefuseAResourceAfterTheInformationPhase) {

@@ -1,14 +1,16 @@
 // The engine's cross-thread paths with real threads against a loopback server:
 // items in parallel, one connection shared by two items, a kept connection
 // reused by the next worker, an item destroyed while its workers run, a stop
-// that must start nothing more, and the takeover of a segment whose worker
-// has failed but not yet ended.
+// that must start nothing more, the takeover of a segment whose worker
+// has failed but not yet ended, and segments split while they run.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 
 #include "download/DownloadTestSupport.h"
 #include "inet/clConnection.h"
@@ -249,6 +251,87 @@ TEST_F(EngineThreads, AWorkerThatEndsWhileAFailedOneIsEndingTakesItsSegmentOver)
   // One request of the failed worker, then those of the workers that took the
   // segment over as each of the others ended.
   EXPECT_GE(MiddleRequests(server), 2) << "the failed segment was not taken over";
+}
+
+// Remembers where every write went: the writes of all workers together must
+// cover the resource once, byte for byte.
+class WriteRecorder : public rtl::MemoryStream {
+ public:
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      writes_.push_back({Position(), count});
+    }
+    return rtl::MemoryStream::Write(buffer, count);
+  }
+  std::vector<std::pair<std::int64_t, std::int64_t>> Writes() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return writes_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> writes_;
+};
+
+std::string Contents(rtl::Stream& stream) {
+  std::string text(static_cast<std::size_t>(stream.Size()), '\0');
+  stream.SetPosition(0);
+  stream.Read(text.data(), stream.Size());
+  return text;
+}
+
+TEST_F(EngineThreads, SplitSegmentsMoveWorkOffSlowPathsAndCoverTheResourceOnce) {
+  // Two of the five first requests (and the ninth) crawl; the others do not.
+  const std::string body = RandomBytes(3 * 1024 * 1024, 47);
+  FaultRoute route{body};
+  route.slowRanged = {1, 3, 8};
+  route.slowRate = 64 * 1024;
+  server.Route("/uneven", route);
+  dl.SetSplitSegments(true);
+  dl.SetReuseResourceInfo(true);
+  dl.SetBatchSize(16384);
+  WriteRecorder stream;
+  std::vector<std::string> notes;
+  RecordingNotifier notifier(&dl, "bar", &notes);
+  TclDownLoadItem* item = Add("/uneven", "unused");
+  item->SetDataStream(&stream);
+  bool completed = false;
+  dl.SetOnProcessCompleted([&](TclMultiInternetControl*, TclInternetItem*) { completed = true; });
+  dl.Start(item, true);
+  // At 64 KiB/s each slow path alone would need about ten seconds.
+  ASSERT_TRUE(ServeUntil([&] { return completed; }));
+
+  EXPECT_TRUE(Contents(stream) == body);
+  auto writes = stream.Writes();
+  std::sort(writes.begin(), writes.end());
+  std::int64_t end = 0;
+  for (const auto& [position, count] : writes) {
+    ASSERT_EQ(position, end) << (position < end ? "written twice" : "a gap") << ", "
+                             << item->ResourceState().Count() << " segments";
+    end += count;
+  }
+  EXPECT_EQ(end, static_cast<std::int64_t>(body.size()));
+
+  const TclResourceState& map = item->ResourceState();
+  EXPECT_GT(map.Count(), 5) << "no segment was split";
+  std::int64_t next = 0;
+  for (int i = 0; i < map.Count(); ++i) {
+    const TclResourceStateItem* segment = map.Items(i);
+    EXPECT_EQ(segment->ResourcePos(), next) << "segment " << i;
+    EXPECT_EQ(segment->BytesProceed(), segment->BytesToProceed()) << "segment " << i;
+    EXPECT_EQ(segment->Status(), psSuccess) << "segment " << i;
+    next = segment->ResourcePos() + segment->BytesToProceed();
+  }
+  EXPECT_EQ(next, static_cast<std::int64_t>(body.size()));
+  EXPECT_EQ(map.Status(), psSuccess);
+  // The bar repaints from the map on every change: it was told of the new ones.
+  EXPECT_GT(std::count(notes.begin(), notes.end(), "bar state"), map.Count());
+  // One HEAD for the item, no HEAD of the data workers, and more ranged
+  // requests than segments were planned.
+  EXPECT_EQ(server.Count("/uneven", "HEAD"), 1);
+  EXPECT_EQ(server.Count("/uneven", "GET", true), map.Count());
+  EXPECT_EQ(dl.BusyCount(), 0);
 }
 
 }  // namespace

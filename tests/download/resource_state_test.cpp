@@ -457,4 +457,42 @@ TEST_F(ResourceStateEvents, RemovingTheLastSegmentResetsBeforeTheEvent) {
   EXPECT_EQ(seen, psUnknown);
 }
 
+TEST_F(ResourceStateEvents, SplittingASegmentLeavesNoGapOrOverlapAndFiresOnce) {
+  struct Case {
+    std::int64_t done;  // bytes of segment 1 (3333, 3333) done
+    std::int64_t at;
+    std::vector<Segment> after;  // empty: refused, map unchanged
+  };
+  const std::vector<Case> cases = {
+      {0, 5000, {{0, 3333}, {3333, 1667}, {5000, 1666}, {6666, 3334}}},
+      {1000, 4333, {{0, 3333}, {3333, 1000}, {4333, 2333}, {6666, 3334}}},  // at the done bytes
+      {1001, 4333, {}},  // before them
+      {0, 3333, {}},     // at the start: a segment of length 0 would read as open-ended
+      {0, 6666, {}},     // at the end
+      {0, 7000, {}},     // past it
+  };
+  for (const Case& c : cases) {
+    state.Clear();
+    state.Init(3, 10000);
+    state.Items(1)->SetBytesProceed(c.done);
+    events = 0;
+    TclResourceStateItem* rest = state.Split(state.Items(1), c.at);
+    if (c.after.empty()) {
+      EXPECT_EQ(rest, nullptr) << c.at;
+      EXPECT_EQ(Map(state), (std::vector<Segment>{{0, 3333}, {3333, 3333}, {6666, 3334}}));
+      EXPECT_EQ(events, 0);
+      continue;
+    }
+    ASSERT_EQ(rest, state.Items(2)) << c.at;
+    EXPECT_EQ(Map(state), c.after) << c.at;
+    EXPECT_EQ(rest->BytesProceed(), 0);
+    EXPECT_EQ(rest->Status(), psUnknown);
+    EXPECT_EQ(state.Items(1)->BytesProceed(), c.done);
+    EXPECT_EQ(events, 1) << "one change for the whole split";
+  }
+  state.Clear();
+  state.Init(2, 0);  // open-ended segments are never split
+  EXPECT_EQ(state.Split(state.Items(0), 10), nullptr);
+}
+
 }  // namespace

@@ -208,13 +208,27 @@ FaultServer::FaultServer() : server_(std::make_unique<httplib::Server>()) {
         stallAfter = static_cast<size_t>(-1);
       }
     }
+    size_t slowRate = 0;
+    if (!rangeHeader.empty() && !route.slowRanged.empty()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const int order = rangedOrder_[request.path]++;
+      if (std::find(route.slowRanged.begin(), route.slowRanged.end(), order) !=
+          route.slowRanged.end())
+        slowRate = route.slowRate;
+    }
     if (route.cutAt != static_cast<size_t>(-1)) {
       dropAfter = std::min(dropAfter, route.cutAt > range.first ? route.cutAt - range.first : 0);
     }
     const bool resume = route.resumeAfterStall;
-    auto provide = [this, shared, dropAfter, stallAfter, resume](size_t offset, size_t length,
-                                                                 httplib::DataSink& sink) {
+    auto provide = [this, shared, dropAfter, stallAfter, resume, slowRate](
+                       size_t offset, size_t length, httplib::DataSink& sink) {
       size_t end = std::min(offset + length, shared->size());
+      if (slowRate > 0) {
+        // A twentieth of a second's worth at a time.
+        const size_t piece = std::max<size_t>(1024, slowRate / 20);
+        end = std::min(end, offset + piece);
+        if (!Pause(std::chrono::microseconds(1000000ull * (end - offset) / slowRate))) return false;
+      }
       size_t limit = std::min(dropAfter, stallAfter);
       if (resume && stallAfter != static_cast<size_t>(-1) && offset >= stallAfter) {
         if (!WaitWhileStalled()) return false;
@@ -265,6 +279,11 @@ bool FaultServer::WaitWhileStalled() {
   std::unique_lock<std::mutex> lock(mutex_);
   released_.wait(lock, [this] { return stallsReleased_ || stopping_; });
   return !stopping_;
+}
+
+bool FaultServer::Pause(std::chrono::microseconds time) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !released_.wait_for(lock, time, [this] { return stopping_; });
 }
 
 void FaultServer::Route(const std::string& path, FaultRoute route) {

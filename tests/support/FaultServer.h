@@ -11,6 +11,7 @@
 // called from any thread (guarded by the server's mutex).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <map>
@@ -69,6 +70,10 @@ struct FaultRoute {
   std::shared_ptr<const FaultRoute> changed;
   int changedAfter = -1;
   size_t changedFrom = static_cast<size_t>(-1);
+  // Uneven paths: the ranged requests of these numbers (0 for the first one
+  // with a Range line to this path) are answered at slowRate bytes per second.
+  std::vector<int> slowRanged;
+  size_t slowRate = 0;
 };
 
 struct RecordedRequest {
@@ -98,6 +103,8 @@ class FaultServer {
 
  private:
   bool WaitWhileStalled();
+  // Sleeps, unless the server stops first (false then).
+  bool Pause(std::chrono::microseconds time);
 
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
@@ -110,6 +117,7 @@ class FaultServer {
   std::vector<RecordedRequest> requests_;      // guarded by mutex_
   std::map<std::string, int> rangedSeen_;      // guarded by mutex_
   std::map<std::string, int> seen_;            // guarded by mutex_
+  std::map<std::string, int> rangedOrder_;     // guarded by mutex_
 };
 
 // gzip-compresses data (for routes and for checking decoded results).

@@ -1,5 +1,5 @@
 // The built multidl program against servers on 127.0.0.1: bytes on disk, exit
-// statuses, -c after a SIGINT in the middle of a download, -i with -j,
+// statuses, -c after a SIGINT in the middle of a download (a split map too), -i with -j,
 // --checksum, and the readout on a pseudo-terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,12 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "MultidlProcess.h"
+#include "StateFile.h"
 #include "support/ChildProcess.h"
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
@@ -175,6 +178,56 @@ TEST_F(MultidlTest, ContinueAfterSigintFetchesOnlyWhatIsMissing) {
     EXPECT_NE(ranges[i], "bytes=0-199999");
     EXPECT_NE(ranges[i], "bytes=200000-399999");
   }
+}
+
+TEST_F(MultidlTest, ASplitMapIsSavedOnSigintAndResumedWithC) {
+  // The second of three segments crawls, and so does every later request:
+  // the workers that finish split it, and their takers crawl in turn.
+  const std::string body = RandomBytes(3 << 20, 21);
+  FaultRoute route{body};
+  route.slowRate = 16 * 1024;
+  for (int i = 1; i < 40; ++i) route.slowRanged.push_back(i == 2 ? 0 : i);
+  server.Route("/s.bin", route);
+  const pid_t pid = Spawn({"-n", "3", "-d", dir.File("out"), server.Url("/s.bin")}, Log());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Count("/s.bin", "GET", true) < 5 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(Wait(pid), 130) << ReadFile(Log());
+  const auto saved = multidl::LoadStateFile(Out("s.bin.multidl"));
+  ASSERT_TRUE(saved) << ReadFile(Log());
+  ASSERT_GT(saved->segments.size(), 3u) << "no split was saved";
+  std::int64_t next = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> missing;  // first and last byte
+  for (const multidl::SavedSegment& segment : saved->segments) {
+    EXPECT_EQ(segment.resourcePos, next) << "a gap or an overlap in the saved map";
+    next = segment.resourcePos + segment.bytesToProceed;
+    if (segment.bytesProceed < segment.bytesToProceed)
+      missing.emplace_back(segment.resourcePos + segment.bytesProceed, next - 1);
+  }
+  EXPECT_EQ(next, static_cast<std::int64_t>(body.size()));
+
+  const std::size_t before = server.Requests().size();
+  server.Route("/s.bin", FaultRoute{body});
+  EXPECT_EQ(Run({"-q", "-c", "-n", "3", "-d", dir.File("out"), server.Url("/s.bin")}), 0)
+      << ReadFile(Log());
+  EXPECT_EQ(ReadFile(Out("s.bin")), body);
+  // Every missing part is asked for from its first byte, and nothing outside
+  // the missing parts is asked for (a part split again asks within it).
+  std::set<std::int64_t> starts;
+  const auto requests = server.Requests();
+  for (std::size_t i = before; i < requests.size(); ++i) {
+    const std::string range = requests[i].Header("range");
+    if (range.empty()) continue;
+    const std::int64_t first = std::stoll(range.substr(6));
+    const std::int64_t last = std::stoll(range.substr(range.find('-') + 1));
+    starts.insert(first);
+    EXPECT_TRUE(std::any_of(missing.begin(), missing.end(), [&](const auto& m) {
+      return first >= m.first && last <= m.second;
+    })) << range << " asks for bytes the map holds";
+  }
+  for (const auto& m : missing) EXPECT_EQ(starts.count(m.first), 1u) << m.first;
 }
 
 TEST_F(MultidlTest, AChangedResourceIsFetchedAfreshDespiteTheStateFile) {

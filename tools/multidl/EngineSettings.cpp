@@ -64,6 +64,9 @@ void ApplyToControl(const Settings& s, const std::string& folder, TclMultiDownLo
   control.SetHonorRetryAfter(true);
   control.SetHeadFallback(true);
   control.SetKeepSizeWithoutHeaders(true);
+  control.SetSplitSegments(!s.fixedSegments);
+  control.SetHeadOnlyInfo(true);
+  control.SetReuseResourceInfo(true);
   control.SetLocalFolder(folder);
 }
 

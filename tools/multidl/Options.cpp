@@ -47,6 +47,12 @@ std::string BeyondDefaultsHelp() {
          "  asks with GET when a server refuses HEAD (HeadFallback)\n"
          "  splits a file into segments even without Last-Modified or Content-Type,\n"
          "    reported as a warning (KeepSizeWithoutHeaders)\n"
+         "  moves unfinished work to connections that finish first: the end of the\n"
+         "    segment that would finish last becomes a new segment (SplitSegments;\n"
+         "    --fixed-segments turns it off)\n"
+         "  asks the server with HEAD alone when it gave length and range support\n"
+         "    (HeadOnlyInfo), and sends no HEAD before each segment's request\n"
+         "    (ReuseResourceInfo): one request per segment and one before them\n"
          "  gives each network action 60 s (--timeout) instead of 5 s\n";
 }
 
@@ -174,6 +180,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   app.add_option("--reconnect-after", s.reconnectAfter, "pause between attempts, in ms")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  app.add_flag("--fixed-segments", s.fixedSegments,
+               "keep each segment on its own connection to its end, however slow (no "
+               "splitting of unfinished segments)");
   app.add_flag("--keep-connection", s.keepConnection,
                "one connection for all requests of an item (one segment)");
   app.add_option("--priority", priority, "priority of the worker threads")

@@ -51,6 +51,7 @@ struct Settings {
   bool skipInfo = false;   // DoNotGetResourceInfo
   // Beyond the component's defaults, on for multidl's users.
   bool retryPermanent = false;  // RetryPermanentErrors
+  bool fixedSegments = false;   // SplitSegments off
 
   // Where the files go.
   std::string output;  // -o, one URL only

@@ -110,6 +110,8 @@ extern "C" BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumbe
   if (failed) {
     FailTransfer(transfer, outcome);
     object->failure = platform::GetLastError();
+    // What did arrive is in the buffer: the caller may keep it.
+    *lpdwNumberOfBytesRead = delivered;
     return FALSE;
   }
   *lpdwNumberOfBytesRead = delivered;

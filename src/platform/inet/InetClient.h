@@ -34,7 +34,9 @@
 // - InternetReadFile delivers body bytes as they arrive (0 bytes delivered = end of
 //   data). A body that ends before its announced length (Content-Length or
 //   Content-Range) makes the read FAIL with ERROR_INTERNET_CONNECTION_ABORTED
-//   (12030); it never looks like a normal end.
+//   (12030); it never looks like a normal end. A read that fails (also by a
+//   time-out or a close) still reports in lpdwNumberOfBytesRead the bytes it put
+//   into the buffer before it failed.
 // - InternetSetFilePointer(..., FILE_END, ...) succeeds only when the full length of
 //   the response is known (Content-Length, or the total of a Content-Range) AND the
 //   server accepts byte ranges ("Accept-Ranges: bytes" or a 206 answer); it then

@@ -231,6 +231,17 @@ TEST_F(HttpFaults, BodyEndingBeforeItsLengthIsAReadFailure) {
   DWORD got = 0;
   EXPECT_FALSE(InternetReadFile(s.request.get(), buffer, sizeof(buffer), &got));
   EXPECT_EQ(LastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+  EXPECT_EQ(got, 0u);
+
+  // One read asking for more than arrives tells, failing, how much it put in.
+  HttpSession whole = Open("GET", "/drop");
+  ASSERT_TRUE(HttpSendRequestA(whole.request.get(), nullptr, 0, nullptr, 0));
+  std::string all(body.size(), '\0');
+  EXPECT_FALSE(InternetReadFile(whole.request.get(), all.data(), static_cast<DWORD>(all.size()),
+                                &got));
+  EXPECT_EQ(LastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+  EXPECT_EQ(got, 100000u);
+  EXPECT_EQ(all.substr(0, got), body.substr(0, got));
 }
 
 TEST_F(HttpFaults, PositioningFailsWithoutLengthOrWithoutRanges) {
