@@ -78,7 +78,8 @@ FaultRoute Route(const std::string& body) { return FaultRoute{body}; }
 
 std::vector<std::string> Args(std::initializer_list<std::string> extra, const std::string& out,
                               const std::string& url) {
-  std::vector<std::string> args{"-o", out};
+  // The bodies are small: 8 KiB blocks let them have several segments.
+  std::vector<std::string> args{"-o", out, "--batch-size", "8192"};
   args.insert(args.end(), extra);
   if (std::find(args.begin(), args.end(), "--reconnect-after") == args.end()) {
     args.insert(args.end(), {"--reconnect-after", "10"});

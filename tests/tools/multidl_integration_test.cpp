@@ -53,7 +53,10 @@ class MultidlTest : public ::testing::Test {
 TEST_F(MultidlTest, DownloadsEveryByteInSegmentsAndExitsZero) {
   const std::string body = RandomBytes(200000, 1);
   server.Route("/a.bin", FaultRoute{body});
-  EXPECT_EQ(Run({"-q", "-n", "4", "-d", dir.File("out"), server.Url("/a.bin")}), 0)
+  // Blocks small enough for four segments of a small file.
+  EXPECT_EQ(Run({"-q", "-n", "4", "--batch-size", "8192", "-d", dir.File("out"),
+                 server.Url("/a.bin")}),
+            0)
       << ReadFile(Log());
   EXPECT_EQ(ReadFile(Out("a.bin")), body);
   EXPECT_EQ(Count("/a.bin", "GET", true), 4);
@@ -264,8 +267,10 @@ TEST_F(MultidlTest, ReadoutOnATerminalRedrawsInPlaceWithTheBar) {
     std::string program = Program();
     std::string out = dir.File("out");
     std::string url = server.Url("/t.bin");
-    ::execl(program.c_str(), program.c_str(), "-n", "3", "--timeout", "1000", "--reconnect-after",
-            "10", "-d", out.c_str(), url.c_str(), static_cast<char*>(nullptr));
+    // Blocks smaller than what arrives before the stall, so that it shows.
+    ::execl(program.c_str(), program.c_str(), "-n", "3", "--batch-size", "8192", "--timeout",
+            "1000", "--reconnect-after", "10", "-d", out.c_str(), url.c_str(),
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   std::string screen;

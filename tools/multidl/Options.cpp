@@ -168,7 +168,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       ->check(CLI::Range(1, 10))
       ->capture_default_str();
   app.add_option("--batch-size", batchSize,
-                 "bytes per read; also the smallest segment (default 8192)")
+                 "bytes per read; also the smallest segment (default 65536)")
       ->check(SizeText());
   app.add_option("--timeout", s.timeout,
                  "limit of each network action, in ms (the component's own default is 5000)")

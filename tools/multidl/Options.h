@@ -34,7 +34,7 @@ struct Settings {
   bool insecureAuthority = false;
 
   // The control's settings.
-  int batchSize = 8192;
+  int batchSize = 65536;
   int timeout = 60000;  // ms; what command-line users expect (the component's own is 5000)
   int tries = 5;
   int reconnectAfter = 5000;  // ms
