@@ -548,25 +548,13 @@ namespace {
 DWORD MsgWait(std::span<const Handle> handles, bool waitAll, DWORD milliseconds, DWORD wakeMask,
               bool countQuit) {
   MessageQueue& queue = CurrentQueue();
-  std::array<WaitableObject*, 8> inlineObjects{};
-  std::vector<WaitableObject*> heapObjects;
-  WaitableObject** objects = inlineObjects.data();
-  if (handles.size() > inlineObjects.size()) {
-    heapObjects.resize(handles.size());
-    objects = heapObjects.data();
-  }
-  for (std::size_t i = 0; i < handles.size(); ++i) {
-    if (!handles[i]) {
-      SetLastError(kErrorInvalidHandle);
-      return kWaitFailed;
-    }
-    objects[i] = handles[i].get();
-  }
+  detail::WaitObjects objects;
+  if (!objects.Take(handles)) return kWaitFailed;
   auto ready = [&] { return queue.HasInputLocked(wakeMask, countQuit); };
   auto timerDue = [&] { return queue.NextDueLocked(); };
   detail::FunctionRef<Clock::time_point()> timerDeadline;
   if (wakeMask & kQsTimer) timerDeadline = timerDue;
-  return detail::WaitEngine::Wait({objects, handles.size()}, waitAll, milliseconds, &queue, ready,
+  return detail::WaitEngine::Wait(objects.Objects(), waitAll, milliseconds, &queue, ready,
                                   timerDeadline);
 }
 }  // namespace

@@ -287,21 +287,9 @@ DWORD WaitForMultipleObjects(const std::vector<Handle>& handles, bool waitAll, D
     SetLastError(kErrorInvalidParameter);
     return kWaitFailed;
   }
-  std::array<WaitableObject*, 8> inlineObjects{};
-  std::vector<WaitableObject*> heapObjects;
-  WaitableObject** objects = inlineObjects.data();
-  if (handles.size() > inlineObjects.size()) {
-    heapObjects.resize(handles.size());
-    objects = heapObjects.data();
-  }
-  for (std::size_t i = 0; i < handles.size(); ++i) {
-    if (!handles[i]) {
-      SetLastError(kErrorInvalidHandle);
-      return kWaitFailed;
-    }
-    objects[i] = handles[i].get();
-  }
-  DWORD result = detail::WaitEngine::Wait({objects, handles.size()}, waitAll, milliseconds);
+  detail::WaitObjects objects;
+  if (!objects.Take(handles)) return kWaitFailed;
+  DWORD result = detail::WaitEngine::Wait(objects.Objects(), waitAll, milliseconds);
   if (result == kWaitTimeout) SetLastError(kWaitTimeout);
   return result;
 }

@@ -3,12 +3,14 @@
 // Internal to the platform layer.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <span>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/Waits.h"
 
@@ -72,6 +74,35 @@ struct Waiter {
 void FlushDeferredWakes();
 
 Waiter& CurrentWaiter();
+
+// The objects behind a wait's handles, without a heap allocation for the
+// common few.
+class WaitObjects {
+ public:
+  // False, with the last error kErrorInvalidHandle, when a handle is empty.
+  bool Take(std::span<const Handle> handles) {
+    WaitableObject** out = inline_.data();
+    if (handles.size() > inline_.size()) {
+      heap_.resize(handles.size());
+      out = heap_.data();
+    }
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+      if (!handles[i]) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+      }
+      out[i] = handles[i].get();
+    }
+    objects_ = {out, handles.size()};
+    return true;
+  }
+  std::span<WaitableObject* const> Objects() const { return objects_; }
+
+ private:
+  std::array<WaitableObject*, 8> inline_{};
+  std::vector<WaitableObject*> heap_;
+  std::span<WaitableObject* const> objects_;
+};
 
 class WaitEngine {
  public:
