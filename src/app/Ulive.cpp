@@ -31,6 +31,11 @@ TfrmLive::TfrmLive(TclUpdaterSession& session, TclLiveView& view)
   // while an unreachable server keeps them; and each try that waits to be
   // repeated is said in the log.
   dl->SetRetryPermanentErrors(false);
+  // Two requests per file instead of four: no information GET when the HEAD
+  // told the length and range support, no second HEAD before the data. A
+  // fleet's update costs its server half as much.
+  dl->SetHeadOnlyInfo(true);
+  dl->SetReuseResourceInfo(true);
   dl->SetOnRetrying([this](TclMultiInternetControl*, TclInternetItem* item,
                            const std::string& error, std::int32_t, int pauseMs) {
     session_.Log().Append("retrying: <" + item->URL() + ">: " + error + "; next try in " +
