@@ -50,8 +50,8 @@ requests() { curl -sf "$base/status" | awk 'NR==3 {print $3}'; }
 
 # tool name | scenarios | command ({URL} and {OUT} filled in)
 tools=(
-  "multidl|ABC|$multidl -q {URL} -o {OUT} -n 5 --batch-size 65536"
-  "multidl-8k|A|$multidl -q {URL} -o {OUT} -n 5"
+  "multidl|ABC|$multidl -q {URL} -o {OUT} -n 5"
+  "multidl-8k|A|$multidl -q {URL} -o {OUT} -n 5 --batch-size 8192"
   "curl|ABC|curl -sS -o {OUT} {URL}"
   "aria2c|ABC|aria2c -q -x5 -s5 --allow-overwrite=true --file-allocation=none -d $out -o dl.bin {URL}"
 )
