@@ -4,15 +4,8 @@
 # of a stop in the middle of a download one of whose segments keeps failing
 # with 500 while the others trickle. Everything on 127.0.0.1.
 # Usage: bench/multidl/fail_fast.sh BUILD_DIR [RUNS]
-set -euo pipefail
-build=${1:?build folder}
+source "$(dirname "$0")/common.sh"
 runs=${2:-20}
-multidl="$(cd "$build" && pwd)/bin/multidl"
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
-
-port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return; sleep 0.05; done; }
 now() { date +%s.%N; }
 
 # A server: /missing answers 404; /slow.bin (1 MB) answers ranges, the one from

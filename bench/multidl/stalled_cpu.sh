@@ -4,15 +4,8 @@
 # once before its headers and once after sending half the body, with five
 # segments. Everything on 127.0.0.1.
 # Usage: bench/multidl/stalled_cpu.sh BUILD_DIR [SECONDS]
-set -euo pipefail
-build=${1:?build folder}
+source "$(dirname "$0")/common.sh"
 seconds=${2:-10}
-multidl="$(cd "$build" && pwd)/bin/multidl"
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
-
-port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return; sleep 0.05; done; }
 
 # /headers stalls before any answer to a GET; /body answers HEAD, then sends
 # half of each range and stalls.

@@ -50,8 +50,8 @@ cost() {  # requests and bytes of the access log, then empties it
 
 echo "== cost of one update on the server"
 for signed in "" signed; do
-  for spec in "1 1024" "10 1024" "100 1024" "1 1048576" "1 10485760"; do
-    set -- $spec
+  for shape in "1 1024" "10 1024" "100 1024" "1 1048576" "1 10485760"; do
+    set -- $shape
     site x "$1" "$2" $signed; app "$w/a" $signed; : > "$w/access.log"
     run "$w/a" || echo "(exit $?)"
     printf '%-7s %3d file(s) of %8d bytes: ' "${signed:-plain}" "$1" "$2"; cost
